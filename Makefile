@@ -1,0 +1,32 @@
+# make test: install what is missing, build plain and sanitized, run every test in both.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: test deps build build-asan format format-check clean
+
+test: deps format-check build build-asan
+	ctest --test-dir build --output-on-failure -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+deps:
+	@scripts/install-deps.sh
+
+build:
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+build-asan:
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLIX_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+
+FORMAT_FILES = $(shell git ls-files -co --exclude-standard -- '*.cpp' '*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
+
+format-check:
+	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,48 @@
+#include <gtest/gtest.h>
+
+#include "base/date_time.h"
+#include "base/text.h"
+
+namespace parlix {
+namespace {
+
+TEST(Text, TrimRemovesOnlyBlanks) {
+    EXPECT_EQ(trimSpaces("  a b  "), "a b");
+    EXPECT_EQ(trimSpaces("\r\nEND\r\n"), "\r\nEND\r\n");
+    EXPECT_EQ(trimSpaces("   "), "");
+}
+
+TEST(Text, SplitKeepsEmptyPieces) {
+    EXPECT_EQ(split("a||b||", "||"), (std::vector<std::string>{"a", "b", ""}));
+    EXPECT_EQ(split("", ","), (std::vector<std::string>{""}));
+    EXPECT_EQ(split("logonyes", "||").size(), 1u);
+}
+
+TEST(Text, ReplaceIsOnePassLeftToRight) {
+    EXPECT_EQ(replaceAll("a~~~b", "~~", "~"), "a~~b");
+    EXPECT_EQ(replaceAll("aaa", "a", "aa"), "aaaaaa");
+}
+
+TEST(Text, LeadingNumberReadsLikeAConversion) {
+    EXPECT_EQ(leadingNumber("12abc"), 12);
+    EXPECT_EQ(leadingNumber(""), 0);
+    EXPECT_EQ(leadingNumber("x"), 0);
+    EXPECT_EQ(leadingNumber(" 1"), 1);
+}
+
+TEST(Text, ShortestDecimalKeepsAllDigitsNeeded) {
+    EXPECT_EQ(shortestDecimal(1234.5678), "1234.5678");
+    EXPECT_EQ(shortestDecimal(50000), "50000");
+}
+
+TEST(DateTimeText, IsoFormsAndValidation) {
+    DateTime t{2026, 2, 3, 4, 5, 6, 0};
+    EXPECT_EQ(isoDateTime(t), "2026-02-03 04:05:06");
+    EXPECT_TRUE(parseIsoDateTime("2024-02-29 23:59:59").has_value());
+    EXPECT_FALSE(parseIsoDateTime("2023-02-29 10:00:00").has_value());
+    EXPECT_FALSE(parseIsoDateTime("2023-02-28 10:00").has_value());
+    EXPECT_FALSE(parseIsoDateTime("2023-02-28 10:00:00x").has_value());
+}
+
+}  // namespace
+}  // namespace parlix
