@@ -1,11 +1,11 @@
 #include "base/atomic_file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <string>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace parlix {
 

@@ -6,7 +6,9 @@ namespace parlix {
 
 namespace {
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -27,14 +29,18 @@ std::string isoTime(const DateTime& t) {
     return buf;
 }
 
-std::string isoDateTime(const DateTime& t) { return isoDate(t) + " " + isoTime(t); }
+std::string isoDateTime(const DateTime& t) {
+    return isoDate(t) + " " + isoTime(t);
+}
 
-std::string generalDateTime(const DateTime& t) { return isoDateTime(t); }
+std::string generalDateTime(const DateTime& t) {
+    return isoDateTime(t);
+}
 
 bool isValidDateTime(const DateTime& t) {
     return t.year >= 1 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
-           t.day <= daysInMonth(t.year, t.month) && t.hour >= 0 && t.hour <= 23 &&
-           t.minute >= 0 && t.minute <= 59 && t.second >= 0 && t.second <= 59;
+           t.day <= daysInMonth(t.year, t.month) && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 &&
+           t.minute <= 59 && t.second >= 0 && t.second <= 59;
 }
 
 std::optional<DateTime> parseIsoDateTime(const std::string& text) {

@@ -16,7 +16,7 @@ struct Error {
 template <typename T>
 class Result {
 public:
-    Result(T value) : m_state(std::move(value)) {}  // NOLINT: implicit by design
+    Result(T value) : m_state(std::move(value)) {}      // NOLINT: implicit by design
     Result(Error error) : m_state(std::move(error)) {}  // NOLINT
 
     bool ok() const { return std::holds_alternative<T>(m_state); }

@@ -25,7 +25,9 @@ void FakeUi::setBusy(bool b) {
     busyChanges.push_back(b);
 }
 
-void FakeUi::endProgram() { throw ProgramEnded(); }
+void FakeUi::endProgram() {
+    throw ProgramEnded();
+}
 
 void FakeClock::sleepMs(int ms) {
     sleeps.push_back(ms);

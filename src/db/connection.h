@@ -1,0 +1,76 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/result.h"
+#include "db/recordset.h"
+#include "db/value.h"
+
+struct sqlite3;
+
+namespace parlix {
+
+/// Where a data source name points: the database file and its password.
+struct DataSource {
+    std::string path;
+    std::string password;
+};
+
+/// Looks a data source name up; an Error when it is missing or broken.
+using DataSourceResolver = std::function<Result<DataSource>(const std::string& name)>;
+
+/// The open database handle, shared with the record sets opened on it.
+struct DbHandle {
+    sqlite3* db = nullptr;
+    ~DbHandle();
+};
+
+/// A connection to an encrypted database file. Everything it cannot do raises DbError.
+class Connection {
+public:
+    explicit Connection(DataSourceResolver resolver = {});
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    /// Opens by connection text: "DSN=<name>", or the file-provider form with "Data Source=" (a
+    /// path, `\` or `/` separated, whose file name may differ in case) and
+    /// "Jet OLEDB:Database Password=". User name and password must be empty.
+    void open(const std::string& connectionText, const std::string& user = "",
+              const std::string& password = "");
+    /// Opens an existing file with its key.
+    void openFile(const std::string& path, const std::string& key);
+    bool isOpen() const;
+    void close();
+
+    /// Runs a statement with its values bound to the `?` marks; the number of rows changed.
+    int execute(const std::string& sql, const std::vector<Value>& params = {});
+    /// A record set over a single-table select, with its values bound to the `?` marks.
+    std::unique_ptr<Recordset> openRecordset(const std::string& sql,
+                                             const std::vector<Value>& params = {});
+    /// The first column of the first row of a query, or null.
+    Value scalar(const std::string& sql, const std::vector<Value>& params = {});
+
+    void beginTrans();
+    void commitTrans();
+    void rollbackTrans();
+
+    /// The engine's handle, for checks such as integrity tests.
+    sqlite3* handle() const;
+
+private:
+    DataSourceResolver m_resolver;
+    std::shared_ptr<DbHandle> m_handle;
+};
+
+/// Finds a file whose name matches the last component of `path` without regard to case, in the
+/// folder the path names; `\` separators are read as `/`. The exact name wins when present.
+std::string findFileIgnoringCase(const std::string& path);
+
+/// Creates an empty encrypted file with the given key, in WAL mode. Raises when it exists.
+std::unique_ptr<Connection> createDatabaseFile(const std::string& path, const std::string& key);
+
+}  // namespace parlix

@@ -1,0 +1,36 @@
+#include "db/open_database.h"
+
+#include "base/activity_log.h"
+#include "base/ui.h"
+#include "db/db_error.h"
+
+namespace parlix {
+
+std::string directConnectionText(const std::string& programFolder) {
+    return "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + programFolder +
+           "\\smsdb.mdb;Persist Security Info=False;Jet OLEDB:Database Password=" +
+           kDatabasePassword;
+}
+
+bool OpenDatabase(std::unique_ptr<Connection>& dbConnection, bool openFileDirectly,
+                  const DatabaseEnvironment& env) {
+    try {
+        dbConnection = std::make_unique<Connection>(env.resolver);
+        env.ui.setBusy(true);
+        dbConnection->open(openFileDirectly ? directConnectionText(env.programFolder)
+                                            : std::string("DSN=") + kDataSourceName,
+                           "", "");
+        env.ui.setBusy(false);
+        return true;
+    } catch (const DbError& e) {
+        env.log.writeLog("DatabaseError: " + std::to_string(e.number()));
+        env.log.writeLog("DatabaseError: " + e.description());
+    } catch (const std::exception& e) {
+        env.log.writeLog("DatabaseError: 0");
+        env.log.writeLog(std::string("DatabaseError: ") + e.what());
+    }
+    env.ui.setBusy(false);
+    return false;
+}
+
+}  // namespace parlix

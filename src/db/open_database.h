@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/connection.h"
+
+namespace parlix {
+
+class ActivityLog;
+class Ui;
+
+/// The password that protects the local database file.
+inline constexpr const char* kDatabasePassword = "quorin7354";
+/// The data source start-up registers for the database.
+inline constexpr const char* kDataSourceName = "Zentroca";
+
+/// What opening the database needs from the program.
+struct DatabaseEnvironment {
+    std::string programFolder;
+    DataSourceResolver resolver;
+    Ui& ui;
+    ActivityLog& log;
+};
+
+/// Replaces `dbConnection` with a new connection and opens it: the database file directly when
+/// `openFileDirectly` (the "Vista OS / Windows 7" box), else through the data source. On failure
+/// it writes "DatabaseError: " with the number, then with the description, and returns false.
+bool OpenDatabase(std::unique_ptr<Connection>& dbConnection, bool openFileDirectly,
+                  const DatabaseEnvironment& env);
+
+/// The connection text of the direct file connection for a program folder.
+std::string directConnectionText(const std::string& programFolder);
+
+}  // namespace parlix

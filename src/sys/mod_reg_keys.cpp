@@ -1,0 +1,94 @@
+#include "sys/mod_reg_keys.h"
+
+#include "base/ui.h"
+#include "sys/registry_store.h"
+
+namespace parlix {
+
+namespace {
+
+constexpr std::uint32_t kReadBufferSize = 255;
+
+}  // namespace
+
+modRegKeys::modRegKeys(RegistryStore& store, Ui& ui) : m_store(store), m_ui(ui) {}
+
+std::uint32_t modRegKeys::HiveFromName(const std::string& name) {
+    for (std::uint32_t h = kHkeyClassesRoot; h <= kHkeyDynData; ++h) {
+        if (name == rootKeyName(h)) {
+            return h;
+        }
+    }
+    return 0;
+}
+
+bool modRegKeys::SplitKeyPath(std::string& keyPath, std::uint32_t& root) {
+    root = 0;
+    if (keyPath.rfind("HKEY_", 0) != 0 || (!keyPath.empty() && keyPath.back() == '\\')) {
+        m_ui.msgBox("Incorrect Format:\n\n" + keyPath);
+        return false;
+    }
+    size_t sep = keyPath.find('\\');
+    if (sep == std::string::npos) {
+        root = HiveFromName(keyPath);
+        keyPath.clear();
+    } else {
+        root = HiveFromName(keyPath.substr(0, sep));
+        keyPath = keyPath.substr(sep + 1);
+    }
+    return true;
+}
+
+std::string modRegKeys::ReadRegValue(std::string keyPath, const std::string& valueName) {
+    std::uint32_t root = 0;
+    if (!SplitKeyPath(keyPath, root) || root == 0) {
+        return {};
+    }
+    std::uint32_t key = 0;
+    m_lastResult = m_store.openKey(root, keyPath, kKeyRead, &key);
+    if (m_lastResult != kRegOk) {
+        return {};
+    }
+    std::string data;
+    std::uint32_t type = 0;
+    m_lastResult = m_store.queryValue(key, valueName, &type, &data, kReadBufferSize);
+    long queried = m_lastResult;
+    m_lastResult = m_store.closeKey(key);
+    if (queried != kRegOk) {
+        return {};
+    }
+    size_t nul = data.find('\0');
+    if (nul == std::string::npos || nul == 0) {
+        return {};
+    }
+    return data.substr(0, nul);
+}
+
+void modRegKeys::CreateRegKey(std::string keyPath) {
+    std::uint32_t root = 0;
+    if (!SplitKeyPath(keyPath, root) || root == 0) {
+        return;
+    }
+    std::uint32_t key = 0;
+    m_lastResult = m_store.createKey(root, keyPath, &key);
+    if (m_lastResult == kRegOk) {
+        m_lastResult = m_store.closeKey(key);
+    }
+}
+
+void modRegKeys::WriteRegString(std::string keyPath, const std::string& valueName,
+                                const std::string& value) {
+    std::uint32_t root = 0;
+    if (!SplitKeyPath(keyPath, root) || root == 0) {
+        return;
+    }
+    std::uint32_t key = 0;
+    m_lastResult = m_store.openKey(root, keyPath, kKeyWrite, &key);
+    if (m_lastResult != kRegOk) {
+        return;
+    }
+    m_lastResult = m_store.setValue(key, valueName, kRegSz, value + std::string(1, '\0'));
+    m_store.closeKey(key);
+}
+
+}  // namespace parlix

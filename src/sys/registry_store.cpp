@@ -1,0 +1,284 @@
+#include "sys/registry_store.h"
+
+#include <cerrno>
+#include <sstream>
+
+#include "base/atomic_file.h"
+#include "base/text.h"
+
+namespace parlix {
+
+namespace {
+
+constexpr const char* kHeader =
+    "; Parlix registry store: written by the program, one key a section\n";
+
+struct Root {
+    std::uint32_t handle;
+    const char* name;
+};
+
+constexpr Root kRoots[] = {
+    {kHkeyClassesRoot, "HKEY_CLASSES_ROOT"},
+    {kHkeyCurrentUser, "HKEY_CURRENT_USER"},
+    {kHkeyLocalMachine, "HKEY_LOCAL_MACHINE"},
+    {kHkeyUsers, "HKEY_USERS"},
+    {kHkeyPerformanceData, "HKEY_PERFORMANCE_DATA"},
+    {kHkeyCurrentConfig, "HKEY_CURRENT_CONFIG"},
+    {kHkeyDynData, "HKEY_DYN_DATA"},
+};
+
+std::string toHex(const std::string& bytes) {
+    static const char* kDigits = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 15];
+    }
+    return out;
+}
+
+bool fromHex(const std::string& hex, std::string* out) {
+    if (hex.size() % 2 != 0) {
+        return false;
+    }
+    auto digit = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    out->clear();
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        int hi = digit(hex[i]);
+        int lo = digit(hex[i + 1]);
+        if (hi < 0 || lo < 0) {
+            return false;
+        }
+        out->push_back(static_cast<char>(hi * 16 + lo));
+    }
+    return true;
+}
+
+std::string quoteName(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+/// Normalises a sub-key path: no empty components, no leading or trailing separator.
+std::string cleanSubKey(const std::string& subKey) {
+    std::string out;
+    for (const std::string& part : split(subKey, "\\")) {
+        if (part.empty()) {
+            continue;
+        }
+        if (!out.empty()) {
+            out += '\\';
+        }
+        out += part;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string rootKeyName(std::uint32_t root) {
+    for (const Root& r : kRoots) {
+        if (r.handle == root) {
+            return r.name;
+        }
+    }
+    return {};
+}
+
+RegistryStore::RegistryStore(std::string filePath, Writer writer)
+    : m_path(std::move(filePath)), m_writer(std::move(writer)) {
+    if (!m_writer) {
+        m_writer = [](const std::string& path, const std::string& content) {
+            return writeFileAtomic(path, content, 0600);
+        };
+    }
+}
+
+std::string RegistryStore::fullPath(std::uint32_t root, const std::string& subKey) {
+    std::string name = rootKeyName(root);
+    std::string sub = cleanSubKey(subKey);
+    return sub.empty() ? name : name + "\\" + sub;
+}
+
+Result<RegistryStore::Keys> RegistryStore::load() const {
+    Keys keys;
+    auto content = readWholeFileBytes(m_path);
+    if (!content) {
+        if (content.error().code == ENOENT) {
+            return keys;
+        }
+        return content.error();
+    }
+    std::istringstream in(content.value());
+    std::string line;
+    StoredKey* current = nullptr;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == ';') {
+            continue;
+        }
+        if (line.front() == '[' && line.back() == ']') {
+            std::string path = line.substr(1, line.size() - 2);
+            current = &keys[toLower(path)];
+            current->path = path;
+            continue;
+        }
+        if (current == nullptr || line[0] != '"') {
+            return Error{kRegBadDb, "unreadable line in " + m_path};
+        }
+        std::string name;
+        size_t i = 1;
+        for (; i < line.size() && line[i] != '"'; ++i) {
+            if (line[i] == '\\' && i + 1 < line.size()) {
+                ++i;
+            }
+            name += line[i];
+        }
+        size_t colon = line.find(':', i);
+        if (i + 2 >= line.size() || line[i + 1] != '=' || colon == std::string::npos) {
+            return Error{kRegBadDb, "unreadable value in " + m_path};
+        }
+        StoredValue v;
+        v.name = name;
+        v.type = static_cast<std::uint32_t>(std::stoul(line.substr(i + 2, colon - i - 2)));
+        if (!fromHex(line.substr(colon + 1), &v.data)) {
+            return Error{kRegBadDb, "unreadable data in " + m_path};
+        }
+        current->values[toLower(name)] = v;
+    }
+    return keys;
+}
+
+long RegistryStore::save(const Keys& keys) {
+    std::ostringstream out;
+    out << kHeader;
+    for (const auto& [lower, key] : keys) {
+        out << '[' << key.path << "]\n";
+        for (const auto& [lname, v] : key.values) {
+            out << quoteName(v.name) << '=' << v.type << ':' << toHex(v.data) << '\n';
+        }
+    }
+    return m_writer(m_path, out.str()) ? kRegOk : kRegAccessDenied;
+}
+
+long RegistryStore::openKey(std::uint32_t root, const std::string& subKey, std::uint32_t,
+                            std::uint32_t* key) {
+    if (rootKeyName(root).empty()) {
+        return kRegInvalidHandle;
+    }
+    std::string path = fullPath(root, subKey);
+    if (path != rootKeyName(root)) {
+        auto keys = load();
+        if (!keys) {
+            return kRegBadDb;
+        }
+        if (!keys.value().count(toLower(path))) {
+            return kRegFileNotFound;
+        }
+    }
+    *key = m_nextHandle++;
+    m_open[*key] = path;
+    return kRegOk;
+}
+
+long RegistryStore::createKey(std::uint32_t root, const std::string& subKey, std::uint32_t* key) {
+    if (rootKeyName(root).empty()) {
+        return kRegInvalidHandle;
+    }
+    auto loaded = load();
+    if (!loaded) {
+        return kRegBadDb;
+    }
+    Keys keys = std::move(loaded).value();
+    std::string path = rootKeyName(root);
+    bool changed = false;
+    for (const std::string& part : split(cleanSubKey(subKey), "\\")) {
+        if (part.empty()) {
+            continue;
+        }
+        path += "\\" + part;
+        StoredKey& k = keys[toLower(path)];
+        if (k.path.empty()) {
+            k.path = path;
+            changed = true;
+        }
+    }
+    if (changed) {
+        if (long rc = save(keys); rc != kRegOk) {
+            return rc;
+        }
+    }
+    *key = m_nextHandle++;
+    m_open[*key] = fullPath(root, subKey);
+    return kRegOk;
+}
+
+long RegistryStore::queryValue(std::uint32_t key, const std::string& name, std::uint32_t* type,
+                               std::string* data, std::uint32_t bufferSize) {
+    auto it = m_open.find(key);
+    if (it == m_open.end()) {
+        return kRegInvalidHandle;
+    }
+    auto keys = load();
+    if (!keys) {
+        return kRegBadDb;
+    }
+    auto k = keys.value().find(toLower(it->second));
+    if (k == keys.value().end()) {
+        return kRegFileNotFound;
+    }
+    auto v = k->second.values.find(toLower(name));
+    if (v == k->second.values.end()) {
+        return kRegFileNotFound;
+    }
+    if (type != nullptr) {
+        *type = v->second.type;
+    }
+    if (v->second.data.size() > bufferSize) {
+        return kRegMoreData;
+    }
+    *data = v->second.data;
+    return kRegOk;
+}
+
+long RegistryStore::setValue(std::uint32_t key, const std::string& name, std::uint32_t type,
+                             const std::string& data) {
+    auto it = m_open.find(key);
+    if (it == m_open.end()) {
+        return kRegInvalidHandle;
+    }
+    auto loaded = load();
+    if (!loaded) {
+        return kRegBadDb;
+    }
+    Keys keys = std::move(loaded).value();
+    std::string lower = toLower(it->second);
+    if (!keys.count(lower)) {
+        if (it->second.find('\\') != std::string::npos) {
+            return kRegFileNotFound;  // the key was removed after it was opened
+        }
+        keys[lower].path = it->second;
+    }
+    keys[lower].values[toLower(name)] = StoredValue{type, data, name};
+    return save(keys);
+}
+
+long RegistryStore::closeKey(std::uint32_t key) {
+    return m_open.erase(key) ? kRegOk : kRegInvalidHandle;
+}
+
+}  // namespace parlix

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "base/result.h"
+
+namespace parlix {
+
+/// Result codes of the registry calls; 0 is success.
+enum RegResult : long {
+    kRegOk = 0,
+    kRegFileNotFound = 2,
+    kRegAccessDenied = 5,
+    kRegInvalidHandle = 6,
+    kRegMoreData = 234,
+    kRegBadDb = 1009,
+};
+
+/// Value types the store keeps.
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegDword = 4;
+
+/// Access masks callers pass when opening a key.
+inline constexpr std::uint32_t kKeyRead = 0x20019;
+inline constexpr std::uint32_t kKeyWrite = 0x20006;
+
+/// The predefined root keys.
+inline constexpr std::uint32_t kHkeyClassesRoot = 0x80000000u;
+inline constexpr std::uint32_t kHkeyCurrentUser = 0x80000001u;
+inline constexpr std::uint32_t kHkeyLocalMachine = 0x80000002u;
+inline constexpr std::uint32_t kHkeyUsers = 0x80000003u;
+inline constexpr std::uint32_t kHkeyPerformanceData = 0x80000004u;
+inline constexpr std::uint32_t kHkeyCurrentConfig = 0x80000005u;
+inline constexpr std::uint32_t kHkeyDynData = 0x80000006u;
+
+/// The root name of a predefined key ("HKEY_LOCAL_MACHINE"), or empty text.
+std::string rootKeyName(std::uint32_t root);
+
+/// A machine-wide key store kept in one file in the program folder. Keys are paths under a
+/// root key; each holds named values of a type and raw data bytes. Key and value names match
+/// without regard to case. Every change rewrites the file atomically with owner-only rights.
+class RegistryStore {
+public:
+    using Writer = std::function<Result<bool>(const std::string& path, const std::string& content)>;
+
+    /// `writer` replaces the file's content; the default writes a temporary file and renames it.
+    explicit RegistryStore(std::string filePath, Writer writer = {});
+
+    long openKey(std::uint32_t root, const std::string& subKey, std::uint32_t access,
+                 std::uint32_t* key);
+    /// Opens a key, creating it and every missing key above it.
+    long createKey(std::uint32_t root, const std::string& subKey, std::uint32_t* key);
+    /// Copies at most `bufferSize` bytes of a value; kRegMoreData when it does not fit.
+    long queryValue(std::uint32_t key, const std::string& name, std::uint32_t* type,
+                    std::string* data, std::uint32_t bufferSize);
+    long setValue(std::uint32_t key, const std::string& name, std::uint32_t type,
+                  const std::string& data);
+    long closeKey(std::uint32_t key);
+
+    const std::string& filePath() const { return m_path; }
+
+private:
+    struct StoredValue {
+        std::uint32_t type = kRegSz;
+        std::string data;
+        std::string name;
+    };
+    struct StoredKey {
+        std::string path;
+        std::map<std::string, StoredValue> values;  // by lower-case name
+    };
+    using Keys = std::map<std::string, StoredKey>;  // by lower-case full path
+
+    Result<Keys> load() const;
+    long save(const Keys& keys);
+    static std::string fullPath(std::uint32_t root, const std::string& subKey);
+
+    std::string m_path;
+    Writer m_writer;
+    std::map<std::uint32_t, std::string> m_open;  // open handle -> full key path
+    std::uint32_t m_nextHandle = 1;
+};
+
+}  // namespace parlix

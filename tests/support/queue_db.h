@@ -1,0 +1,23 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "db/connection.h"
+
+namespace parlix::test {
+
+/// Creates a queue database in `folder` as the outside software would, optionally upgraded,
+/// and returns an open connection to it.
+std::unique_ptr<Connection> makeQueueDatabase(const std::string& folder,
+                                              const std::string& fileName = "SMSDB.MDB",
+                                              bool upgraded = true);
+
+/// Inserts a queued message and returns its key.
+std::int64_t enqueue(Connection& db, const Value& mobile, const Value& message,
+                     const std::string& status = "Queued");
+
+/// Rows whose Status is exactly `status` (case and all).
+long countExact(Connection& db, const std::string& status);
+
+}  // namespace parlix::test
