@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "support/fakes.h"
+#include "support/temp_dir.h"
+#include "sys/mod_reg_keys.h"
+#include "sys/registry_store.h"
+
+namespace parlix {
+namespace {
+
+const std::string kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\ZENTROCA\\VardexServer";
+
+class RegKeysTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    test::FakeUi ui;
+    RegistryStore store{dir.str() + "/registry.dat"};
+    modRegKeys reg{store, ui};
+};
+
+TEST_F(RegKeysTest, WriteNeedsAnExistingKeyAndReadsBack) {
+    reg.WriteRegString(kKey, "UserId", "alice");
+    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "");
+    reg.CreateRegKey(kKey);
+    reg.WriteRegString(kKey, "UserId", "alice");
+    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "alice");
+    EXPECT_EQ(reg.ReadRegValue(kKey, "userid"), "alice");  // names match without case
+    EXPECT_EQ(reg.ReadRegValue("HKEY_LOCAL_MACHINE\\software\\zentroca\\VARDEXSERVER", "UserId"),
+              "alice");
+    reg.CreateRegKey(kKey);  // an existing key keeps its values
+    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "alice");
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(RegKeysTest, ValuesSurviveANewStoreOnTheSameFile) {
+    reg.CreateRegKey(kKey);
+    reg.WriteRegString(kKey, "PassWord", "p\"a\\ss=word;");
+    RegistryStore reopened(store.filePath());
+    modRegKeys again(reopened, ui);
+    EXPECT_EQ(again.ReadRegValue(kKey, "PassWord"), "p\"a\\ss=word;");
+    struct stat st {};
+    ASSERT_EQ(::stat(store.filePath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(RegKeysTest, FailedReadsGiveEmptyText) {
+    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "");  // no key
+    reg.CreateRegKey(kKey);
+    EXPECT_EQ(reg.ReadRegValue(kKey, "Nothing"), "");  // no value
+    reg.WriteRegString(kKey, "Empty", "");
+    EXPECT_EQ(reg.ReadRegValue(kKey, "Empty"), "");
+    reg.WriteRegString(kKey, "Fits", std::string(254, 'x'));
+    EXPECT_EQ(reg.ReadRegValue(kKey, "Fits").size(), 254u);
+    reg.WriteRegString(kKey, "TooLong", std::string(255, 'x'));
+    EXPECT_EQ(reg.ReadRegValue(kKey, "TooLong"), "");
+}
+
+TEST_F(RegKeysTest, MalformedPathsShowOneBoxAndTouchNothing) {
+    for (const std::string& bad : {std::string("hkey_local_machine\\SOFTWARE\\X"), kKey + "\\"}) {
+        SCOPED_TRACE(bad);
+        ui.boxes.clear();
+        reg.CreateRegKey(bad);
+        reg.WriteRegString(bad, "a", "b");
+        EXPECT_EQ(reg.ReadRegValue(bad, "a"), "");
+        ASSERT_EQ(ui.boxes.size(), 3u);
+        EXPECT_EQ(ui.boxes[0].text, "Incorrect Format:\n\n" + bad);
+        EXPECT_EQ(ui.boxes[0].title, "Parlix");
+    }
+    EXPECT_EQ(test::readFile(store.filePath()), "");
+}
+
+TEST_F(RegKeysTest, UnknownRootDoesNothing) {
+    reg.CreateRegKey("HKEY_NOWHERE\\SOFTWARE\\X");
+    reg.WriteRegString("HKEY_NOWHERE\\SOFTWARE\\X", "a", "b");
+    EXPECT_EQ(reg.ReadRegValue("HKEY_NOWHERE\\SOFTWARE\\X", "a"), "");
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(modRegKeys::HiveFromName("HKEY_LOCAL_MACHINE"), 0x80000002u);
+    EXPECT_EQ(modRegKeys::HiveFromName("HKEY_DYN_DATA"), 0x80000006u);
+    EXPECT_EQ(modRegKeys::HiveFromName("hkey_local_machine"), 0u);
+}
+
+TEST_F(RegKeysTest, SplitKeyPathSeparatesRootAndSubKey) {
+    std::string path = kKey;
+    std::uint32_t root = 0;
+    EXPECT_TRUE(reg.SplitKeyPath(path, root));
+    EXPECT_EQ(root, kHkeyLocalMachine);
+    EXPECT_EQ(path, "SOFTWARE\\ZENTROCA\\VardexServer");
+    path = "HKEY_USERS";
+    EXPECT_TRUE(reg.SplitKeyPath(path, root));
+    EXPECT_EQ(root, kHkeyUsers);
+    EXPECT_EQ(path, "");
+}
+
+TEST(RegistryStoreFaults, AFailedWriteIsSilentAndKeepsTheOldValue) {
+    test::TempDir dir;
+    test::FakeUi ui;
+    bool allowWrites = true;
+    RegistryStore store(dir.str() + "/registry.dat",
+                        [&](const std::string& path, const std::string& content) -> Result<bool> {
+                            if (!allowWrites) {
+                                return Error{13, "read-only"};
+                            }
+                            test::writeFile(path, content);
+                            return true;
+                        });
+    modRegKeys reg(store, ui);
+    reg.CreateRegKey(kKey);
+    reg.WriteRegString(kKey, "UserId", "old");
+    allowWrites = false;
+    reg.WriteRegString(kKey, "UserId", "new");
+    EXPECT_EQ(reg.lastResult(), kRegAccessDenied);
+    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "old");
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST(RegistryStoreFaults, ACorruptFileIsNeitherReadNorOverwritten) {
+    test::TempDir dir;
+    test::FakeUi ui;
+    const std::string path = dir.str() + "/registry.dat";
+    test::writeFile(path, "[HKEY_LOCAL_MACHINE\\SOFTWARE]\ngarbage\n");
+    RegistryStore store(path);
+    modRegKeys reg(store, ui);
+    reg.CreateRegKey(kKey);
+    EXPECT_EQ(reg.lastResult(), kRegBadDb);
+    EXPECT_EQ(test::readFile(path), "[HKEY_LOCAL_MACHINE\\SOFTWARE]\ngarbage\n");
+}
+
+}  // namespace
+}  // namespace parlix
