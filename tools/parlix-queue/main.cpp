@@ -1,0 +1,208 @@
+// parlix-queue: the side of the outside software that fills the message queue. It creates a
+// queue database, enqueues messages and reports the queue, using the database password.
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "base/atomic_file.h"
+#include "base/date_time.h"
+#include "base/text.h"
+#include "csv.h"
+#include "db/connection.h"
+#include "db/db_error.h"
+#include "db/open_database.h"
+#include "db/schema_upgrade.h"
+
+namespace parlix {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: parlix-queue COMMAND [--db FILE] [--password TEXT] ...\n"
+    "  create                      create a new, empty queue database\n"
+    "  enqueue MOBILE TEXT         queue one message\n"
+    "  import FILE.csv             queue every record of a CSV file (mobile,message), all or "
+    "none\n"
+    "  count [--status S]          rows per status, or the rows of one status\n"
+    "  list [--status S] [--limit N]  rows, newest last\n"
+    "--db defaults to ./SMSDB.MDB; --password defaults to the program's database password.\n";
+
+struct Options {
+    std::string command;
+    std::string db = "SMSDB.MDB";
+    std::string password = kDatabasePassword;
+    std::string status;
+    long limit = 100;
+    std::vector<std::string> args;
+};
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                throw UsageError(a + " needs a value");
+            }
+            return argv[++i];
+        };
+        if (a == "--db") {
+            o.db = value();
+        } else if (a == "--password") {
+            o.password = value();
+        } else if (a == "--status") {
+            o.status = value();
+        } else if (a == "--limit") {
+            std::string v = value();
+            char* end = nullptr;
+            o.limit = std::strtol(v.c_str(), &end, 10);
+            if (*end != '\0' || o.limit <= 0) {
+                throw UsageError("--limit needs a positive whole number");
+            }
+        } else if (a == "-h" || a == "--help") {
+            o.command = "help";
+        } else if (o.command.empty()) {
+            o.command = a;
+        } else {
+            o.args.push_back(a);
+        }
+    }
+    return o;
+}
+
+std::unique_ptr<Connection> openQueue(const Options& o) {
+    auto db = std::make_unique<Connection>();
+    db->openFile(findFileIgnoringCase(o.db), o.password);
+    return db;
+}
+
+void insertMessage(Connection& db, const std::string& mobile, const std::string& text) {
+    db.execute("INSERT INTO MessageQueue (Mobileno, Message, Status) VALUES (?, ?, 'Queued')",
+               {Value(mobile), text.empty() ? Value() : Value(text)});
+}
+
+int importCsv(Connection& db, const std::string& file) {
+    auto content = readWholeFileBytes(file);
+    if (!content) {
+        std::cerr << "parlix-queue: " << content.error().message << "\n";
+        return 2;
+    }
+    auto records = parseCsv(content.value());
+    if (!records) {
+        std::cerr << "parlix-queue: " << file << ", " << records.error().message
+                  << "; nothing was queued\n";
+        return 2;
+    }
+    std::vector<CsvRecord> rows = records.value();
+    if (!rows.empty() && rows[0].fields.size() == 2 && iequals(rows[0].fields[0], "mobileno") &&
+        iequals(rows[0].fields[1], "message")) {
+        rows.erase(rows.begin());
+    }
+    for (const CsvRecord& r : rows) {
+        if (r.fields.size() != 2) {
+            std::cerr << "parlix-queue: " << file << ", line " << r.line << ": expected 2 fields "
+                      << "(mobile,message), found " << r.fields.size() << "; nothing was queued\n";
+            return 2;
+        }
+    }
+    // One transaction: an import is queued whole or not at all.
+    db.beginTrans();
+    try {
+        for (const CsvRecord& r : rows) {
+            insertMessage(db, r.fields[0], r.fields[1]);
+        }
+        db.commitTrans();
+    } catch (...) {
+        db.rollbackTrans();
+        throw;
+    }
+    std::cout << "queued " << rows.size() << " messages\n";
+    return 0;
+}
+
+int run(const Options& o) {
+    if (o.command == "create") {
+        auto db = createDatabaseFile(o.db, o.password);
+        createQueueTables(*db);
+        std::cout << "created " << o.db << "\n";
+        return 0;
+    }
+    auto db = openQueue(o);
+    if (o.command == "enqueue") {
+        if (o.args.size() != 2) {
+            throw UsageError("enqueue needs MOBILE and TEXT");
+        }
+        insertMessage(*db, o.args[0], o.args[1]);
+        std::cout << "queued 1 message\n";
+        return 0;
+    }
+    if (o.command == "import") {
+        if (o.args.size() != 1) {
+            throw UsageError("import needs one CSV file");
+        }
+        return importCsv(*db, o.args[0]);
+    }
+    if (o.command == "count") {
+        if (!o.status.empty()) {
+            std::cout << db->scalar("SELECT count(*) FROM MessageQueue WHERE Status=?", {o.status})
+                             .toText()
+                      << "\n";
+            return 0;
+        }
+        auto rs = db->openRecordset("select Status from MessageQueue");
+        std::map<std::string, long> counts;
+        for (; !rs->eof(); rs->moveNext()) {
+            ++counts[rs->field("Status").toText()];
+        }
+        for (const auto& [status, n] : counts) {
+            std::cout << (status.empty() ? "(none)" : status) << "\t" << n << "\n";
+        }
+        return 0;
+    }
+    if (o.command == "list") {
+        std::string sql = "select * from MessageQueue";
+        std::vector<Value> params;
+        if (!o.status.empty()) {
+            sql += " where Status=?";
+            params.emplace_back(o.status);
+        }
+        auto rs = db->openRecordset(sql + " LIMIT " + std::to_string(o.limit), params);
+        for (; !rs->eof(); rs->moveNext()) {
+            std::cout << rs->field("ID").toText() << "\t" << rs->field("Status").toText() << "\t"
+                      << rs->field("Mobileno").toText() << "\t" << rs->field("Message").toText()
+                      << "\n";
+        }
+        return 0;
+    }
+    throw UsageError(o.command.empty() ? "no command given" : "unknown command " + o.command);
+}
+
+}  // namespace
+}  // namespace parlix
+
+int main(int argc, char** argv) {
+    try {
+        parlix::Options o = parlix::parse(argc, argv);
+        if (o.command == "help") {
+            std::cout << parlix::kUsage;
+            return 0;
+        }
+        return parlix::run(o);
+    } catch (const parlix::UsageError& e) {
+        std::cerr << "parlix-queue: " << e.what() << "\n" << parlix::kUsage;
+        return 64;
+    } catch (const parlix::DbError& e) {
+        std::cerr << "parlix-queue: database error " << e.number() << ": " << e.description()
+                  << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "parlix-queue: " << e.what() << "\n";
+        return 2;
+    }
+}
