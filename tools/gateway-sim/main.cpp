@@ -1,0 +1,132 @@
+// gateway-sim: a working gateway on loopback for the tests, the demo and the benchmarks.
+//
+//   gateway-sim --port N [--accounts FILE] [--state-file FILE] [--codepage NAME]
+//
+// Prints one line "gateway-sim listening on 127.0.0.1:PORT servers 1=P1 ... 9=P9" once every
+// port is bound, then serves until SIGINT, SIGTERM or POST /_sim/shutdown.
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "accounts.h"
+#include "base/atomic_file.h"
+#include "gateway.h"
+#include "sim_servers.h"
+#include "transport/code_page.h"
+
+namespace {
+
+using parlix::sim::Account;
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: gateway-sim --port N [--accounts FILE] [--state-file FILE] "
+                 "[--codepage NAME]\n"
+                 "  --port N          main port (control API and a gateway); 0 picks a free one;\n"
+                 "                    servers 1-5 and 9 listen on N+1..N+5 and N+9\n"
+                 "  --accounts FILE   accounts, one per line: user|password|balance|dr|notice|"
+                 "senderids\n"
+                 "  --state-file FILE balances are kept here across restarts; read at start "
+                 "when it exists\n"
+                 "  --codepage NAME   code page of payload files, default WINDOWS-1252\n");
+}
+
+bool loadAccounts(const std::string& path, std::vector<Account>& out) {
+    auto text = parlix::readWholeFileBytes(path);
+    if (!text) {
+        std::fprintf(stderr, "gateway-sim: %s\n", text.error().message.c_str());
+        return false;
+    }
+    auto parsed = parlix::sim::parseAccounts(text.value());
+    if (!parsed) {
+        std::fprintf(stderr, "gateway-sim: %s: %s\n", path.c_str(), parsed.error().message.c_str());
+        return false;
+    }
+    out = std::move(parsed).value();
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int port = -1;
+    std::string accountsFile;
+    std::string stateFile;
+    std::string codePage = parlix::kDefaultPayloadCodePage;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (arg == "--port" && hasValue) {
+            char* end = nullptr;
+            long v = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || v < 0 || v > 65535) {
+                usage();
+                return 2;
+            }
+            port = static_cast<int>(v);
+        } else if (arg == "--accounts" && hasValue) {
+            accountsFile = argv[++i];
+        } else if (arg == "--state-file" && hasValue) {
+            stateFile = argv[++i];
+        } else if (arg == "--codepage" && hasValue) {
+            codePage = argv[++i];
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (port < 0) {
+        usage();
+        return 2;
+    }
+    if (!parlix::CodePageConverter::open(codePage, "UTF-8")) {
+        std::fprintf(stderr, "gateway-sim: unknown code page %s\n", codePage.c_str());
+        return 2;
+    }
+    std::vector<Account> accounts;
+    FILE* existing = stateFile.empty() ? nullptr : std::fopen(stateFile.c_str(), "rb");
+    if (existing != nullptr) {
+        std::fclose(existing);
+        if (!loadAccounts(stateFile, accounts)) {
+            return 2;
+        }
+    } else if (!accountsFile.empty() && !loadAccounts(accountsFile, accounts)) {
+        return 2;
+    }
+
+    // Signals are taken by sigtimedwait below, so every server thread must have them blocked.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    parlix::sim::Gateway gateway(std::move(accounts), codePage, stateFile);
+    parlix::sim::SimServers servers(gateway);
+    std::string error;
+    if (!servers.start(port, error)) {
+        std::fprintf(stderr, "gateway-sim: %s\n", error.c_str());
+        servers.stopAll();
+        return 1;
+    }
+    std::string line;
+    for (const auto& [name, p] : servers.ports()) {
+        line += name == "main"
+                    ? "gateway-sim listening on 127.0.0.1:" + std::to_string(p) + " servers"
+                    : " " + name + "=" + std::to_string(p);
+    }
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+
+    const timespec tick{0, 100 * 1000 * 1000};
+    while (!servers.shutdownRequested.load()) {
+        if (sigtimedwait(&signals, nullptr, &tick) > 0) {
+            break;
+        }
+    }
+    servers.stopAll();
+    return 0;
+}
