@@ -35,6 +35,13 @@ TEST(Text, ShortestDecimalKeepsAllDigitsNeeded) {
     EXPECT_EQ(shortestDecimal(50000), "50000");
 }
 
+TEST(DateTimeText, GeneralFormAndClockCaptionUseTheTwelveHourClock) {
+    EXPECT_EQ(generalDateTime({2026, 12, 6, 15, 4, 5, 0}), "12/6/2026 3:04:05 PM");
+    EXPECT_EQ(generalDateTime({2026, 1, 2, 0, 7, 9, 0}), "1/2/2026 12:07:09 AM");
+    EXPECT_EQ(clockCaption({2026, 12, 6, 15, 45, 7, 0}), "03:45:07:PM");
+    EXPECT_EQ(clockCaption({2026, 12, 6, 12, 0, 0, 0}), "12:00:00:PM");
+}
+
 TEST(DateTimeText, IsoFormsAndValidation) {
     DateTime t{2026, 2, 3, 4, 5, 6, 0};
     EXPECT_EQ(isoDateTime(t), "2026-02-03 04:05:06");

@@ -34,7 +34,19 @@ std::string isoDateTime(const DateTime& t) {
 }
 
 std::string generalDateTime(const DateTime& t) {
-    return isoDateTime(t);
+    char buf[48];
+    int hour12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
+    std::snprintf(buf, sizeof buf, "%d/%d/%04d %d:%02d:%02d %s", t.month, t.day, t.year, hour12,
+                  t.minute, t.second, t.hour < 12 ? "AM" : "PM");
+    return buf;
+}
+
+std::string clockCaption(const DateTime& t) {
+    char buf[32];
+    int hour12 = t.hour % 12 == 0 ? 12 : t.hour % 12;
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d:%s", hour12, t.minute, t.second,
+                  t.hour < 12 ? "AM" : "PM");
+    return buf;
 }
 
 bool isValidDateTime(const DateTime& t) {

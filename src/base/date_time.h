@@ -22,8 +22,10 @@ std::string isoDateTime(const DateTime& t);
 std::string isoDate(const DateTime& t);
 /// "HH:MM:SS".
 std::string isoTime(const DateTime& t);
-/// The general date-and-time form of log lines: "YYYY-MM-DD HH:MM:SS".
+/// The system's general date-and-time form used in log lines: "12/6/2026 3:04:05 PM".
 std::string generalDateTime(const DateTime& t);
+/// The clock caption "HH:mm:SS:AMPM" on the 12-hour clock: "03:45:07:PM".
+std::string clockCaption(const DateTime& t);
 /// Reads "YYYY-MM-DD HH:MM:SS" (or "YYYY-MM-DDTHH:MM:SS"); nothing for other text or an
 /// impossible date.
 std::optional<DateTime> parseIsoDateTime(const std::string& text);
