@@ -30,6 +30,17 @@ TEST(Text, LeadingNumberReadsLikeAConversion) {
     EXPECT_EQ(leadingNumber(" 1"), 1);
 }
 
+TEST(Text, WholeNumberConversionRoundsAndChecksRange) {
+    EXPECT_EQ(toWholeNumber(" 8080 ", 16), 8080);
+    EXPECT_EQ(toWholeNumber("2.5", 16), 2);
+    EXPECT_EQ(toWholeNumber("3.5", 16), 4);
+    EXPECT_EQ(toWholeNumber("32767", 16), 32767);
+    EXPECT_FALSE(toWholeNumber("32768", 16).has_value());
+    EXPECT_EQ(toWholeNumber("32768", 32), 32768);
+    EXPECT_FALSE(toWholeNumber("12abc", 32).has_value());
+    EXPECT_FALSE(toWholeNumber("", 32).has_value());
+}
+
 TEST(Text, ShortestDecimalKeepsAllDigitsNeeded) {
     EXPECT_EQ(shortestDecimal(1234.5678), "1234.5678");
     EXPECT_EQ(shortestDecimal(50000), "50000");

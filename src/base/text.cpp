@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 namespace parlix {
@@ -90,6 +91,24 @@ double leadingNumber(std::string_view s) {
     char* end = nullptr;
     double v = std::strtod(begin, &end);
     return end == begin ? 0.0 : v;
+}
+
+std::optional<std::int64_t> toWholeNumber(std::string_view s, int bits) {
+    std::string t = trimSpaces(s);
+    if (t.empty()) {
+        return std::nullopt;
+    }
+    char* end = nullptr;
+    double d = std::strtod(t.c_str(), &end);
+    if (end != t.c_str() + t.size() || std::isnan(d)) {
+        return std::nullopt;
+    }
+    double r = std::nearbyint(d);  // the default rounding mode rounds half to even
+    double limit = std::ldexp(1.0, bits - 1);
+    if (r < -limit || r > limit - 1) {
+        return std::nullopt;
+    }
+    return static_cast<std::int64_t>(r);
 }
 
 std::string shortestDecimal(double v) {

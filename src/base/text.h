@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,10 @@ std::string replaceAll(std::string_view s, std::string_view from, std::string_vi
 /// The leading whole number of a text, as a conversion that accepts a leading number would
 /// read it ("12abc" is 12, "" and "x" are 0).
 double leadingNumber(std::string_view s);
+/// A text read as a whole number the way an integer conversion does: blanks around it are
+/// ignored, a fraction is rounded half to even; nothing for a text that is not a number or does
+/// not fit `bits` (16 or 32).
+std::optional<std::int64_t> toWholeNumber(std::string_view s, int bits);
 /// The shortest decimal text that reads back as the same double.
 std::string shortestDecimal(double v);
 

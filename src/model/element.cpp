@@ -44,6 +44,7 @@ std::vector<Element> mainWindowElements() {
     timer.interval = 1000;
     timer.enabled = false;
     return {
+        make("SendMsg", K::Window, "", ""),
         timer,
         make("SendMsgURL", K::Transfer, "", ""),
         make("fmConnect", K::Frame, "", ""),

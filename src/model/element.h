@@ -5,7 +5,17 @@
 
 namespace parlix {
 
-enum class ElementKind { Timer, Transfer, Frame, Label, TextBox, ComboBox, CheckBox, Button };
+enum class ElementKind {
+    Window,
+    Timer,
+    Transfer,
+    Frame,
+    Label,
+    TextBox,
+    ComboBox,
+    CheckBox,
+    Button
+};
 
 /// Events a handler can be attached to, named as the window's handlers are (`Combo1_Click`).
 enum class Event { Change, Click, LostFocus, Validate, Timer };

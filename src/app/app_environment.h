@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+namespace parlix {
+
+class Clock;
+class HttpClient;
+class Ipv4Table;
+class ProcessTable;
+class Random;
+class RegistryStore;
+class SettingsStore;
+class Ui;
+
+/// Everything the window's logic needs from outside, wired by main() or by a test.
+struct AppEnvironment {
+    /// Where SMSDB.MDB, SMS/Pending and LastErr.txt live: the executable's own folder.
+    std::string programFolder;
+    /// The program's own name, as the running-instance check compares it.
+    std::string ownName;
+    Ui& ui;
+    Clock& clock;
+    Random& random;
+    ProcessTable& processes;
+    Ipv4Table& ipTable;
+    /// The gateway transfer element `SendMsgURL`: GET requests, with the proxy settings.
+    HttpClient& transfer;
+    /// The upload's own client: POST requests, never through the proxy.
+    HttpClient& uploader;
+    SettingsStore& settings;
+    RegistryStore& registry;
+};
+
+}  // namespace parlix

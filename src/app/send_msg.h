@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+
+#include "app/app_environment.h"
+#include "model/form_model.h"
+#include "sys/mod_reg_keys.h"
+
+namespace parlix {
+
+class ExitPaths;
+class SettingsPanel;
+class Startup;
+
+/// The main window's logic. It owns the form model and attaches every handler to it; each
+/// handler is a one-line call into the subsystem that owns the behaviour.
+class SendMsg {
+public:
+    explicit SendMsg(AppEnvironment env);
+    ~SendMsg();
+    SendMsg(const SendMsg&) = delete;
+    SendMsg& operator=(const SendMsg&) = delete;
+
+    FormModel& form() { return m_form; }
+    const AppEnvironment& environment() const { return m_env; }
+
+    /// Start-up, run once before the window is shown.
+    void Form_Load();
+    /// The window is being closed; the close is never refused.
+    void Form_Unload();
+    /// The window object is being destroyed.
+    void Form_Terminate();
+
+private:
+    void attachHandlers();
+
+    AppEnvironment m_env;
+    FormModel m_form;
+    modRegKeys m_regKeys;
+    std::unique_ptr<Startup> m_startup;
+    std::unique_ptr<SettingsPanel> m_settings;
+    std::unique_ptr<ExitPaths> m_exit;
+};
+
+}  // namespace parlix

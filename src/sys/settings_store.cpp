@@ -1,0 +1,174 @@
+#include "sys/settings_store.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+#include "base/atomic_file.h"
+#include "base/text.h"
+
+namespace parlix {
+
+namespace {
+
+struct Entry {
+    std::string key;
+    std::string value;
+};
+
+struct Section {
+    std::string name;
+    std::vector<Entry> entries;
+};
+
+// Values may hold any text; line breaks and backslashes are escaped so one value stays on one
+// line of the file.
+std::string escape(const std::string& v) {
+    std::string out;
+    for (char c : v) {
+        switch (c) {
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+std::string unescape(const std::string& v) {
+    std::string out;
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (v[i] == '\\' && i + 1 < v.size()) {
+            char n = v[++i];
+            out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
+        } else {
+            out += v[i];
+        }
+    }
+    return out;
+}
+
+std::vector<Section> parse(const std::string& content) {
+    std::vector<Section> sections;
+    std::istringstream in(content);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (line.empty() || line[0] == ';') {
+            continue;
+        }
+        if (line.front() == '[' && line.back() == ']') {
+            sections.push_back({line.substr(1, line.size() - 2), {}});
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (eq == std::string::npos || sections.empty()) {
+            continue;
+        }
+        sections.back().entries.push_back({line.substr(0, eq), unescape(line.substr(eq + 1))});
+    }
+    return sections;
+}
+
+std::string render(const std::vector<Section>& sections) {
+    std::string out;
+    for (const Section& s : sections) {
+        out += "[" + s.name + "]\n";
+        for (const Entry& e : s.entries) {
+            out += e.key + "=" + escape(e.value) + "\n";
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+SettingsStore::SettingsStore(std::string folder, Writer writer)
+    : m_folder(std::move(folder)), m_writer(std::move(writer)) {
+    if (!m_writer) {
+        m_writer = [](const std::string& path, const std::string& content) {
+            return writeFileAtomic(path, content, 0600);
+        };
+    }
+}
+
+std::string SettingsStore::defaultFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && *xdg != '\0') {
+        return std::string(xdg) + "/parlix";
+    }
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : ".") + "/.config/parlix";
+}
+
+std::string SettingsStore::filePath(const std::string& app) const {
+    return m_folder + "/" + app + ".ini";
+}
+
+std::string SettingsStore::GetSetting(const std::string& app, const std::string& section,
+                                      const std::string& key,
+                                      const std::string& defaultValue) const {
+    auto content = readWholeFileBytes(filePath(app));
+    if (!content) {
+        return defaultValue;
+    }
+    for (const Section& s : parse(content.value())) {
+        if (!iequals(s.name, section)) {
+            continue;
+        }
+        for (const Entry& e : s.entries) {
+            if (iequals(e.key, key)) {
+                return e.value;
+            }
+        }
+    }
+    return defaultValue;
+}
+
+bool SettingsStore::SaveSetting(const std::string& app, const std::string& section,
+                                const std::string& key, const std::string& value) {
+    auto content = readWholeFileBytes(filePath(app));
+    if (!content && content.error().code != ENOENT) {
+        return false;  // never replace a file we could not read
+    }
+    std::vector<Section> sections = parse(content ? content.value() : std::string());
+    Section* target = nullptr;
+    for (Section& s : sections) {
+        if (iequals(s.name, section)) {
+            target = &s;
+            break;
+        }
+    }
+    if (target == nullptr) {
+        sections.push_back({section, {}});
+        target = &sections.back();
+    }
+    bool found = false;
+    for (Entry& e : target->entries) {
+        if (iequals(e.key, key)) {
+            e.value = value;
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        target->entries.push_back({key, value});
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(m_folder, ec);
+    return m_writer(filePath(app), render(sections)).ok();
+}
+
+}  // namespace parlix

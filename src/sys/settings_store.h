@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "base/result.h"
+
+namespace parlix {
+
+/// The per-user settings store: text values addressed by application, section and key, one INI
+/// file per application in the user's settings folder. Section and key names match without
+/// regard to case. Every save rewrites the file atomically, readable by its owner only.
+class SettingsStore {
+public:
+    using Writer = std::function<Result<bool>(const std::string& path, const std::string& content)>;
+
+    /// `folder` holds the files ("<application>.ini").
+    explicit SettingsStore(std::string folder, Writer writer = {});
+
+    /// The stored text, or `defaultValue` when the key is absent or the file unreadable.
+    std::string GetSetting(const std::string& app, const std::string& section,
+                           const std::string& key, const std::string& defaultValue = "") const;
+    /// Stores a text; false when the file could not be written (the old value stays).
+    bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
+                     const std::string& value);
+
+    /// The user's settings folder: $XDG_CONFIG_HOME/parlix, or ~/.config/parlix.
+    static std::string defaultFolder();
+    std::string filePath(const std::string& app) const;
+
+private:
+    std::string m_folder;
+    Writer m_writer;
+};
+
+}  // namespace parlix
