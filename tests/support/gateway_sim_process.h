@@ -1,0 +1,67 @@
+#pragma once
+
+#include <sys/types.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/fakes.h"
+#include "support/json_value.h"
+#include "transport/curl_http_client.h"
+
+namespace parlix::test {
+
+/// An account as gateway-sim's control API takes it.
+struct SimAccount {
+    std::string user;
+    std::string password;
+    long long balance = 0;
+    bool drAllowed = false;
+    std::string notice;
+    std::string senderIds;  // comma-separated, or "*" for the open sender id
+};
+
+/// gateway-sim running as a child process on ephemeral loopback ports, with its control API.
+/// The child is stopped when this object goes, and also when the test process dies.
+class GatewaySimProcess {
+public:
+    /// Starts the simulator with these extra arguments and waits until it listens. Throws
+    /// std::runtime_error when it does not come up.
+    explicit GatewaySimProcess(std::vector<std::string> extraArgs = {});
+    ~GatewaySimProcess();
+    GatewaySimProcess(const GatewaySimProcess&) = delete;
+    GatewaySimProcess& operator=(const GatewaySimProcess&) = delete;
+
+    /// The gateway-sim binary next to the running test or benchmark in the build tree.
+    static std::string binaryPath();
+
+    /// "127.0.0.1:port" of the main port (gateway and control API).
+    std::string host() const;
+    int port() const { return m_port; }
+    /// "127.0.0.1:port" of simulated server 1 to 5 or 9.
+    std::string serverHost(int serverNo);
+
+    /// GET or POST of a control path such as "/_sim/requests"; the parsed JSON reply.
+    JsonValue get(const std::string& pathAndQuery);
+    JsonValue post(const std::string& pathAndQuery);
+
+    void addAccount(const SimAccount& account);
+    /// POST /_sim/faults with the given query, e.g. "server=3&refuse=1".
+    void setFaults(const std::string& query);
+    JsonValue requests() { return get("/_sim/requests")["requests"]; }
+    JsonValue messages() { return get("/_sim/messages")["messages"]; }
+    JsonValue batches() { return get("/_sim/batches")["batches"]; }
+    JsonValue debits() { return get("/_sim/debits")["debits"]; }
+
+    /// Stops the child now; waits for it to end.
+    void stop();
+
+private:
+    pid_t m_pid = -1;
+    int m_stdout = -1;
+    int m_port = 0;
+    FakeUi m_ui;
+    std::unique_ptr<CurlHttpClient> m_control;
+};
+
+}  // namespace parlix::test
