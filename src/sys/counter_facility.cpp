@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "sys/counter_catalog.h"
 #include "sys/mod_process.h"
 
 namespace parlix {
@@ -19,166 +19,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Instances { None, Processor, Process };
-/// How a value comes from samples: the latest one as it is, the share of the change of its
-/// numerator in the change of its base, or that change per second.
-enum class Calc { Raw, Percent, Rate };
-enum class Source {
-    CpuBusy,
-    CpuUser,
-    CpuPrivileged,
-    MemAvailable,
-    MemCommitted,
-    MemCommitLimit,
-    ContextSwitches,
-    ProcessCount,
-    UpTime,
-    WorkingSet,
-    ProcessId,
-};
-
-struct ObjectDef {
-    std::uint32_t index;
-    std::string_view name;
-    Instances instances;
-};
-
-struct CounterDef {
-    std::uint32_t objectIndex;
-    std::uint32_t index;
-    std::string_view name;
-    std::uint32_t type;
-    Calc calc;
-    Source source;
-};
-
-constexpr std::uint32_t kDecimal = kTypeBaseDecimalOrAnsi;
-constexpr std::uint32_t kPercentType = kTypeSuffixPercent | kDecimal;
-constexpr std::uint32_t kRateType = kTypeSuffixPerSecond | kDecimal;
-constexpr std::uint32_t kSecondsType = kTypeSuffixSeconds | kDecimal;
-
-constexpr std::uint32_t kSystem = 2;
-constexpr std::uint32_t kMemory = 4;
-constexpr std::uint32_t kProcess = 230;
-constexpr std::uint32_t kProcessor = 238;
-
-constexpr std::array kObjects{
-    ObjectDef{kProcessor, "Processor", Instances::Processor},
-    ObjectDef{kMemory, "Memory", Instances::None},
-    ObjectDef{kSystem, "System", Instances::None},
-    ObjectDef{kProcess, "Process", Instances::Process},
-};
-
-constexpr std::array kCounters{
-    CounterDef{kProcessor, 6, "% Processor Time", kPercentType, Calc::Percent, Source::CpuBusy},
-    CounterDef{kProcessor, 142, "% User Time", kPercentType, Calc::Percent, Source::CpuUser},
-    CounterDef{kProcessor, 144, "% Privileged Time", kPercentType, Calc::Percent,
-               Source::CpuPrivileged},
-    CounterDef{kMemory, 24, "Available Bytes", kDecimal, Calc::Raw, Source::MemAvailable},
-    CounterDef{kMemory, 26, "Committed Bytes", kDecimal, Calc::Raw, Source::MemCommitted},
-    CounterDef{kMemory, 30, "Commit Limit", kDecimal, Calc::Raw, Source::MemCommitLimit},
-    CounterDef{kSystem, 146, "Context Switches/sec", kRateType, Calc::Rate,
-               Source::ContextSwitches},
-    CounterDef{kSystem, 248, "Processes", kDecimal, Calc::Raw, Source::ProcessCount},
-    CounterDef{kSystem, 674, "System Up Time", kSecondsType, Calc::Raw, Source::UpTime},
-    CounterDef{kProcess, 180, "Working Set", kDecimal, Calc::Raw, Source::WorkingSet},
-    CounterDef{kProcess, 784, "ID Process", kDecimal, Calc::Raw, Source::ProcessId},
-};
-
-constexpr int kAllCpus = -1;
-
-/// A counter path resolved against the tables above.
-struct CounterPath {
-    const CounterDef* counter = nullptr;
-    int cpu = kAllCpus;
-    std::string processName;
-    std::size_t processOrdinal = 0;
-};
-
 Error failure(std::int32_t code, std::string message) {
     return Error{code, std::move(message)};
-}
-
-std::optional<std::size_t> parseCount(std::string_view s) {
-    std::size_t n = 0;
-    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), n);
-    if (s.empty() || ec != std::errc() || end != s.data() + s.size()) {
-        return std::nullopt;
-    }
-    return n;
-}
-
-Result<CounterPath> parsePath(std::string_view path) {
-    // "\\machine\..." names another machine; only this one is served.
-    if (path.size() < 2 || path[0] != '\\' || path[1] == '\\') {
-        return failure(kCounterBadName, "a counter path starts with one backslash");
-    }
-    std::string_view rest = path.substr(1);
-    std::size_t open = rest.find_first_of("(\\");
-    if (open == std::string_view::npos) {
-        return failure(kCounterBadName, "a counter path needs a counter name");
-    }
-    std::string_view objectName = rest.substr(0, open);
-    std::string_view instance;
-    std::string_view counterName;
-    if (rest[open] == '(') {
-        // Process names may hold parentheses themselves, so the instance ends at the last ")\".
-        std::size_t close = rest.rfind(")\\");
-        if (close == std::string_view::npos || close < open) {
-            return failure(kCounterBadName, "the instance has no closing parenthesis");
-        }
-        instance = rest.substr(open + 1, close - open - 1);
-        counterName = rest.substr(close + 2);
-    } else {
-        counterName = rest.substr(open + 1);
-    }
-    if (objectName.empty() || counterName.empty() ||
-        counterName.find('\\') != std::string_view::npos) {
-        return failure(kCounterBadName, "a counter path has an object and a counter name");
-    }
-
-    auto object = std::find_if(kObjects.begin(), kObjects.end(),
-                               [&](const ObjectDef& o) { return iequals(o.name, objectName); });
-    if (object == kObjects.end()) {
-        return failure(kCounterNoObject, "no such counter object");
-    }
-    auto counter = std::find_if(kCounters.begin(), kCounters.end(), [&](const CounterDef& c) {
-        return c.objectIndex == object->index && iequals(c.name, counterName);
-    });
-    if (counter == kCounters.end()) {
-        return failure(kCounterNoCounter, "the object has no such counter");
-    }
-
-    CounterPath result;
-    result.counter = &*counter;
-    switch (object->instances) {
-        case Instances::None:
-            if (!instance.empty()) {
-                return failure(kCounterNoInstance, "the object has no instances");
-            }
-            return result;
-        case Instances::Processor:
-            if (iequals(instance, "_Total")) {
-                return result;
-            }
-            if (auto cpu = parseCount(instance); cpu && *cpu < 100000) {
-                result.cpu = static_cast<int>(*cpu);
-                return result;
-            }
-            return failure(kCounterNoInstance, "a processor is \"_Total\" or a number");
-        case Instances::Process: {
-            if (instance.empty()) {
-                return failure(kCounterNoInstance, "a process counter needs a process name");
-            }
-            std::size_t hash = instance.rfind('#');
-            auto ordinal = hash == std::string_view::npos ? std::nullopt
-                                                          : parseCount(instance.substr(hash + 1));
-            result.processName = std::string(ordinal ? instance.substr(0, hash) : instance);
-            result.processOrdinal = ordinal.value_or(0);
-            return result;
-        }
-    }
-    return failure(kCounterBadName, "unknown object kind");
 }
 
 struct CpuTimes {
@@ -225,7 +67,7 @@ std::optional<ProcStat> readStat(const fs::path& root) {
         if (!key.starts_with("cpu")) {
             continue;
         }
-        auto number = parseCount(std::string_view(key).substr(3));
+        auto number = parseWholeNumber(std::string_view(key).substr(3));
         if (key != "cpu" && !number) {
             continue;
         }
@@ -338,9 +180,9 @@ Result<std::uint32_t> findProcess(const CounterPath& path, Readings& r) {
 
 Result<Sample> takeSample(const CounterPath& path, Readings& r) {
     switch (path.counter->source) {
-        case Source::CpuBusy:
-        case Source::CpuUser:
-        case Source::CpuPrivileged: {
+        case CounterSource::CpuBusy:
+        case CounterSource::CpuUser:
+        case CounterSource::CpuPrivileged: {
             const auto& stat = r.stat();
             if (!stat) {
                 return unreadable();
@@ -350,21 +192,22 @@ Result<Sample> takeSample(const CounterPath& path, Readings& r) {
                 return failure(kCounterNoInstance, "no such processor");
             }
             const CpuTimes& t = cpu->second;
-            double part = path.counter->source == Source::CpuBusy   ? t.busy
-                          : path.counter->source == Source::CpuUser ? t.user
-                                                                    : t.privileged;
+            double part = path.counter->source == CounterSource::CpuBusy   ? t.busy
+                          : path.counter->source == CounterSource::CpuUser ? t.user
+                                                                           : t.privileged;
             return Sample{part, t.total};
         }
-        case Source::MemAvailable:
-        case Source::MemCommitted:
-        case Source::MemCommitLimit: {
-            std::string_view key = path.counter->source == Source::MemAvailable   ? "MemAvailable"
-                                   : path.counter->source == Source::MemCommitted ? "Committed_AS"
-                                                                                  : "CommitLimit";
+        case CounterSource::MemAvailable:
+        case CounterSource::MemCommitted:
+        case CounterSource::MemCommitLimit: {
+            std::string_view key =
+                path.counter->source == CounterSource::MemAvailable   ? "MemAvailable"
+                : path.counter->source == CounterSource::MemCommitted ? "Committed_AS"
+                                                                      : "CommitLimit";
             auto bytes = r.memory(key);
             return bytes ? Result<Sample>(Sample{*bytes, 0}) : unreadable();
         }
-        case Source::ContextSwitches: {
+        case CounterSource::ContextSwitches: {
             const auto& stat = r.stat();
             auto up = r.uptime();
             if (!stat || !stat->contextSwitches || !up) {
@@ -372,22 +215,22 @@ Result<Sample> takeSample(const CounterPath& path, Readings& r) {
             }
             return Sample{*stat->contextSwitches, *up};
         }
-        case Source::ProcessCount: {
+        case CounterSource::ProcessCount: {
             const auto& table = r.processes();
             return table ? Result<Sample>(Sample{static_cast<double>(table->size()), 0})
                          : unreadable();
         }
-        case Source::UpTime: {
+        case CounterSource::UpTime: {
             auto up = r.uptime();
             return up ? Result<Sample>(Sample{*up, 0}) : unreadable();
         }
-        case Source::WorkingSet:
-        case Source::ProcessId: {
+        case CounterSource::WorkingSet:
+        case CounterSource::ProcessId: {
             auto pid = findProcess(path, r);
             if (!pid) {
                 return pid.error();
             }
-            if (path.counter->source == Source::ProcessId) {
+            if (path.counter->source == CounterSource::ProcessId) {
                 return Sample{static_cast<double>(pid.value()), 0};
             }
             const fs::path status = r.root() / std::to_string(pid.value()) / "status";
@@ -413,7 +256,7 @@ Result<double> computeValue(const CounterState& c) {
     if (!c.current) {
         return failure(c.status, "the counter has no value");
     }
-    if (c.path.counter->calc == Calc::Raw) {
+    if (c.path.counter->calc == CounterCalc::Raw) {
         return c.current->value;
     }
     const double base = c.previous ? c.current->base - c.previous->base : 0;
@@ -421,7 +264,7 @@ Result<double> computeValue(const CounterState& c) {
         return failure(kCounterInvalidData, "the counter needs two collects some time apart");
     }
     const double share = std::max(0.0, (c.current->value - c.previous->value) / base);
-    return c.path.counter->calc == Calc::Percent ? std::min(100.0, 100.0 * share) : share;
+    return c.path.counter->calc == CounterCalc::Percent ? std::min(100.0, 100.0 * share) : share;
 }
 
 }  // namespace
@@ -456,7 +299,7 @@ std::int32_t ProcCounterFacility::closeQuery(QueryHandle query) {
 }
 
 std::int32_t ProcCounterFacility::validatePath(const std::string& path) {
-    auto parsed = parsePath(path);
+    auto parsed = parseCounterPath(path);
     return parsed ? kCounterOk : static_cast<std::int32_t>(parsed.error().code);
 }
 
@@ -464,11 +307,11 @@ Result<CounterHandle> ProcCounterFacility::addCounter(QueryHandle query, const s
     if (m_state->queries.count(query) == 0) {
         return failure(kCounterInvalidHandle, "no such query");
     }
-    auto parsed = parsePath(path);
+    auto parsed = parseCounterPath(path);
     if (!parsed) {
         return parsed.error();
     }
-    if (parsed.value().counter->objectIndex == kProcessor) {
+    if (parsed.value().counter->objectIndex == kProcessorObjectIndex) {
         auto stat = readStat(m_state->root);
         if (!stat) {
             return unreadable();
@@ -530,17 +373,7 @@ Result<FormattedCounter> ProcCounterFacility::getFormattedValue(CounterHandle co
 }
 
 Result<std::string> ProcCounterFacility::lookupNameByIndex(std::uint32_t index) {
-    for (const ObjectDef& o : kObjects) {
-        if (o.index == index) {
-            return std::string(o.name);
-        }
-    }
-    for (const CounterDef& c : kCounters) {
-        if (c.index == index) {
-            return std::string(c.name);
-        }
-    }
-    return failure(kCounterInvalidArgument, "no name has that index");
+    return counterNameByIndex(index);
 }
 
 }  // namespace parlix

@@ -100,6 +100,7 @@ public:
 /// All values are shown in decimal. An empty instance, "\Memory()\Available Bytes", counts as
 /// none. A processor instance must exist when the counter is added; a process may come and go,
 /// and has no value while it is not running.
+///
 /// Percentages and rates compare the last two collects, so they have a value from the second
 /// collect on. Processor times come from /proc/stat, memory from /proc/meminfo, the up time
 /// from /proc/uptime and the working set from a process's resident size (VmRSS).

@@ -43,7 +43,7 @@ private:
 /// its folder, with a ".exe" ending dropped. Other dots stay, because on Linux they are part of
 /// the name the process table reports ("parlix-1.2" runs as "parlix-1.2").
 std::string programNameFromExecutable(std::string_view executablePath);
-/// The file name of this process's own executable, from /proc/self/exe; empty when unreadable.
+/// The path of this process's own executable, from /proc/self/exe; empty when unreadable.
 std::string currentExecutablePath();
 
 /// Counts how many copies of the program are running.
