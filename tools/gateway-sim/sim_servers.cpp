@@ -110,6 +110,9 @@ bool SimServers::startListener(Listener& l, int port, std::string& error) {
     srv->set_payload_max_length(kMaxBodyBytes);
     srv->set_keep_alive_max_count(100000);
     srv->set_keep_alive_timeout(5);
+    // Headers and body leave in separate writes; without this each reply would wait for the
+    // client's delayed acknowledgement.
+    srv->set_tcp_nodelay(true);
     auto handler = [this, &l](const httplib::Request& req, httplib::Response& res) {
         serve(l, req, res);
     };
