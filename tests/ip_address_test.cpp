@@ -2,16 +2,13 @@
 
 #include <algorithm>
 
+#include "support/sys_fakes.h"
 #include "sys/ip_address.h"
 
 namespace parlix {
 namespace {
 
-class FakeIpv4Table : public Ipv4Table {
-public:
-    std::optional<std::vector<Ipv4Address>> addresses() override { return table; }
-    std::optional<std::vector<Ipv4Address>> table;
-};
+using test::FakeIpv4Table;
 
 std::vector<Ipv4Address> hosts(int count) {
     std::vector<Ipv4Address> out;

@@ -4,32 +4,14 @@
 #include <filesystem>
 #include <set>
 
+#include "support/sys_fakes.h"
 #include "support/temp_dir.h"
 #include "sys/mod_process.h"
 
 namespace parlix {
 namespace {
 
-/// A process table held in memory; processes in `ended` are gone by the time they are looked
-/// up one by one.
-class FakeProcessTable : public ProcessTable {
-public:
-    std::optional<std::vector<ProcessEntry>> snapshot() override { return entries; }
-    std::optional<ProcessEntry> entryOf(std::uint32_t id) override {
-        if (!entries || ended.count(id) != 0) {
-            return std::nullopt;
-        }
-        for (const ProcessEntry& e : *entries) {
-            if (e.id == id) {
-                return e;
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::optional<std::vector<ProcessEntry>> entries;
-    std::set<std::uint32_t> ended;
-};
+using test::FakeProcessTable;
 
 std::vector<ProcessEntry> tableOf(const std::vector<std::string>& names) {
     std::vector<ProcessEntry> table;

@@ -1,0 +1,42 @@
+#include "app/send_msg.h"
+
+#include "app/exit_paths.h"
+#include "app/settings_panel.h"
+#include "app/startup.h"
+#include "db/schema_upgrade.h"
+
+namespace parlix {
+
+SendMsg::SendMsg(AppEnvironment env)
+    : m_env(std::move(env)),
+      m_regKeys(m_env.registry, m_env.ui),
+      m_startup(std::make_unique<Startup>(m_form, m_env, m_regKeys)),
+      m_settings(std::make_unique<SettingsPanel>(m_form, m_env, m_regKeys)),
+      m_exit(std::make_unique<ExitPaths>(m_form, m_env)) {
+    attachHandlers();
+}
+
+SendMsg::~SendMsg() = default;
+
+void SendMsg::attachHandlers() {
+    m_settings->attach();
+    m_form.on("cmdexit2", Event::Click, [this] { m_exit->cmdexit2_Click(); });
+    m_form.on("Command1", Event::Click, [this] { m_exit->Command1_Click(); });
+    m_form.on("Cmd_AlterDatabase", Event::Click,
+              [this] { Cmd_AlterDatabase_Click(m_form.dbConnection.get()); });
+    m_form.on("Cmd_CheckInternet", Event::Click, [] {});
+}
+
+void SendMsg::Form_Load() {
+    m_startup->Form_Load();
+}
+
+void SendMsg::Form_Unload() {
+    m_exit->Form_Unload();
+}
+
+void SendMsg::Form_Terminate() {
+    m_exit->Form_Unload();
+}
+
+}  // namespace parlix

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/app_environment.h"
+
+namespace parlix {
+
+class FormModel;
+class modRegKeys;
+
+/// The start-up sequence that runs when the window loads, and the saved-login fallback.
+class Startup {
+public:
+    Startup(FormModel& form, const AppEnvironment& env, modRegKeys& regKeys);
+
+    /// Runs the start-up steps in order. Until the remembered credentials are in place an error
+    /// ends the program with a message naming it; after that a failing step is skipped.
+    void Form_Load();
+
+private:
+    void checkInstancesAndLoadCredentials();
+    void loadSettings();
+    void applyProxy();
+    bool openDatabase();
+    void settleQueue();
+    void fixInstallationNumber();
+    void LoadSavedLogin();
+
+    FormModel& m_form;
+    const AppEnvironment& m_env;
+    modRegKeys& m_regKeys;
+};
+
+}  // namespace parlix

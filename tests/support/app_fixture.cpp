@@ -1,0 +1,53 @@
+#include "support/app_fixture.h"
+
+#include "db/open_database.h"
+#include "model/settings_keys.h"
+#include "support/queue_db.h"
+#include "sys/mod_reg_keys.h"
+
+namespace parlix::test {
+
+AppFixture::AppFixture() {
+    processes.entries = std::vector<ProcessEntry>{{1, "systemd"}, {4242, "parlix"}};
+    ipTable.table = std::vector<Ipv4Address>{{127, 0, 0, 1}, {192, 168, 1, 5}};
+}
+
+AppFixture::~AppFixture() = default;
+
+SendMsg& AppFixture::start() {
+    app.reset();
+    app = std::make_unique<SendMsg>(AppEnvironment{programDir.str(), "parlix", ui, clock, random,
+                                                   processes, ipTable, transfer, uploader, settings,
+                                                   registry});
+    return *app;
+}
+
+bool AppFixture::load() {
+    if (!app) {
+        start();
+    }
+    try {
+        app->Form_Load();
+        return true;
+    } catch (const ProgramEnded&) {
+        return false;
+    }
+}
+
+std::unique_ptr<Connection> AppFixture::makeDatabase(bool upgraded) {
+    return makeQueueDatabase(programDir.str(), "SMSDB.MDB", upgraded);
+}
+
+std::unique_ptr<Connection> AppFixture::outsideConnection() {
+    auto c = std::make_unique<Connection>();
+    c->openFile(programDir.str() + "/SMSDB.MDB", kDatabasePassword);
+    return c;
+}
+
+std::string AppFixture::regValue(const std::string& name) {
+    FakeUi quiet;
+    modRegKeys reg(registry, quiet);
+    return reg.ReadRegValue(kProgramRegistryKey, name);
+}
+
+}  // namespace parlix::test

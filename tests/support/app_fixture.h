@@ -1,0 +1,51 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "app/send_msg.h"
+#include "support/fake_http.h"
+#include "support/fakes.h"
+#include "support/sys_fakes.h"
+#include "support/temp_dir.h"
+#include "sys/registry_store.h"
+#include "sys/settings_store.h"
+
+namespace parlix::test {
+
+/// A program folder, a settings folder and fake ports around one SendMsg.
+class AppFixture {
+public:
+    AppFixture();
+    ~AppFixture();
+
+    /// Creates the window's logic over the current fakes (again, for a "next start").
+    SendMsg& start();
+    /// Runs start-up; true when it returned, false when it ended the program.
+    bool load();
+    /// Creates SMSDB.MDB in the program folder and returns a second connection to it.
+    std::unique_ptr<Connection> makeDatabase(bool upgraded = true);
+    /// A connection of the outside software's own.
+    std::unique_ptr<Connection> outsideConnection();
+
+    FormModel& form() { return app->form(); }
+    std::string setting(const std::string& section, const std::string& key) {
+        return settings.GetSetting("Zentroca", section, key, "<none>");
+    }
+    std::string regValue(const std::string& name);
+
+    TempDir programDir;
+    TempDir settingsDir;
+    FakeUi ui;
+    FakeClock clock;
+    FakeRandom random{{0.123456789}};
+    FakeProcessTable processes;
+    FakeIpv4Table ipTable;
+    FakeHttpClient transfer;
+    FakeHttpClient uploader;
+    SettingsStore settings{settingsDir.str()};
+    RegistryStore registry{programDir.str() + "/registry.dat"};
+    std::unique_ptr<SendMsg> app;
+};
+
+}  // namespace parlix::test

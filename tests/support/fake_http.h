@@ -1,0 +1,38 @@
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "transport/http_client.h"
+
+namespace parlix::test {
+
+/// An HttpClient that records its requests and answers from a script.
+class FakeHttpClient : public HttpClient {
+public:
+    struct Request {
+        std::string method;
+        std::string url;
+        std::string body;
+    };
+
+    std::string get(const std::string& url) override;
+    std::string post(const std::string& url, const std::string& body,
+                     const std::string& contentType) override;
+    void cancel() override { ++cancels; }
+    void setProxy(const ProxySettings& p) override { proxy = p; }
+
+    /// Answers requests in order; `responder` decides once the queue is empty.
+    std::deque<std::string> replies;
+    std::function<std::string(const Request&)> responder;
+    std::vector<Request> requests;
+    ProxySettings proxy;
+    int cancels = 0;
+
+private:
+    std::string answer(const Request& r);
+};
+
+}  // namespace parlix::test
