@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "app/app_environment.h"
+#include "model/app_environment.h"
 #include "model/form_model.h"
 #include "sys/mod_reg_keys.h"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/app_environment.h"
+#include "model/app_environment.h"
 
 namespace parlix {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/app_environment.h"
+#include "model/app_environment.h"
 
 namespace parlix {
 

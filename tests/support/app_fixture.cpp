@@ -18,7 +18,7 @@ SendMsg& AppFixture::start() {
     app.reset();
     app = std::make_unique<SendMsg>(AppEnvironment{programDir.str(), "parlix", ui, clock, random,
                                                    processes, ipTable, transfer, uploader, settings,
-                                                   registry});
+                                                   registry, config});
     return *app;
 }
 

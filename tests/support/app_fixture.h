@@ -45,6 +45,7 @@ public:
     FakeHttpClient uploader;
     SettingsStore settings{settingsDir.str()};
     RegistryStore registry{programDir.str() + "/registry.dat"};
+    TransportConfig config;
     std::unique_ptr<SendMsg> app;
 };
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "transport/transport_config.h"
+
 namespace parlix {
 
 class Clock;
@@ -30,6 +32,8 @@ struct AppEnvironment {
     HttpClient& uploader;
     SettingsStore& settings;
     RegistryStore& registry;
+    /// The program's configuration file: server hosts, timeouts, payload code page.
+    TransportConfig config;
 };
 
 }  // namespace parlix
