@@ -9,6 +9,7 @@
 namespace parlix {
 
 class ExitPaths;
+class Login;
 class SettingsPanel;
 class Startup;
 
@@ -40,6 +41,7 @@ private:
     std::unique_ptr<Startup> m_startup;
     std::unique_ptr<SettingsPanel> m_settings;
     std::unique_ptr<ExitPaths> m_exit;
+    std::unique_ptr<Login> m_login;
 };
 
 }  // namespace parlix

@@ -4,6 +4,7 @@
 #include "model/settings_keys.h"
 #include "support/queue_db.h"
 #include "sys/mod_reg_keys.h"
+#include "transport/curl_http_client.h"
 
 namespace parlix::test {
 
@@ -16,10 +17,17 @@ AppFixture::~AppFixture() = default;
 
 SendMsg& AppFixture::start() {
     app.reset();
+    HttpClient& get = realTransfer ? *realTransfer : static_cast<HttpClient&>(transfer);
+    HttpClient& post = realUploader ? *realUploader : static_cast<HttpClient&>(uploader);
     app = std::make_unique<SendMsg>(AppEnvironment{programDir.str(), "parlix", ui, clock, random,
-                                                   processes, ipTable, transfer, uploader, settings,
+                                                   processes, ipTable, get, post, settings,
                                                    registry, config});
     return *app;
+}
+
+void AppFixture::useRealHttp(HttpTimeouts timeouts) {
+    realTransfer = std::make_unique<CurlHttpClient>(ui, timeouts);
+    realUploader = std::make_unique<CurlHttpClient>(ui, timeouts);
 }
 
 bool AppFixture::load() {

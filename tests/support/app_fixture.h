@@ -21,6 +21,8 @@ public:
 
     /// Creates the window's logic over the current fakes (again, for a "next start").
     SendMsg& start();
+    /// From the next start(), requests go through real HTTP clients instead of the fakes.
+    void useRealHttp(HttpTimeouts timeouts = {2000, 5000});
     /// Runs start-up; true when it returned, false when it ended the program.
     bool load();
     /// Creates SMSDB.MDB in the program folder and returns a second connection to it.
@@ -46,6 +48,8 @@ public:
     SettingsStore settings{settingsDir.str()};
     RegistryStore registry{programDir.str() + "/registry.dat"};
     TransportConfig config;
+    std::unique_ptr<HttpClient> realTransfer;
+    std::unique_ptr<HttpClient> realUploader;
     std::unique_ptr<SendMsg> app;
 };
 
