@@ -4,6 +4,7 @@
 #include "app/settings_panel.h"
 #include "app/startup.h"
 #include "db/schema_upgrade.h"
+#include "dispatch/dispatch_tick.h"
 #include "login/login.h"
 
 namespace parlix {
@@ -14,7 +15,8 @@ SendMsg::SendMsg(AppEnvironment env)
       m_startup(std::make_unique<Startup>(m_form, m_env, m_regKeys)),
       m_settings(std::make_unique<SettingsPanel>(m_form, m_env, m_regKeys)),
       m_exit(std::make_unique<ExitPaths>(m_form, m_env)),
-      m_login(std::make_unique<Login>(m_form, m_env)) {
+      m_login(std::make_unique<Login>(m_form, m_env)),
+      m_tick(std::make_unique<DispatchTick>(m_form, m_env, *m_login, nullptr)) {
     attachHandlers();
 }
 
@@ -23,6 +25,7 @@ SendMsg::~SendMsg() = default;
 void SendMsg::attachHandlers() {
     m_settings->attach();
     m_form.on("cmdConnect2", Event::Click, [this] { m_login->cmdConnect2_Click(); });
+    m_form.on("SendMessage", Event::Timer, [this] { m_tick->SendMessage_Timer(); });
     m_form.on("cmdexit2", Event::Click, [this] { m_exit->cmdexit2_Click(); });
     m_form.on("Command1", Event::Click, [this] { m_exit->Command1_Click(); });
     m_form.on("Cmd_AlterDatabase", Event::Click,

@@ -8,6 +8,7 @@
 
 namespace parlix {
 
+class DispatchTick;
 class ExitPaths;
 class Login;
 class SettingsPanel;
@@ -23,6 +24,7 @@ public:
     SendMsg& operator=(const SendMsg&) = delete;
 
     FormModel& form() { return m_form; }
+    DispatchTick& tick() { return *m_tick; }
     const AppEnvironment& environment() const { return m_env; }
 
     /// Start-up, run once before the window is shown.
@@ -42,6 +44,7 @@ private:
     std::unique_ptr<SettingsPanel> m_settings;
     std::unique_ptr<ExitPaths> m_exit;
     std::unique_ptr<Login> m_login;
+    std::unique_ptr<DispatchTick> m_tick;
 };
 
 }  // namespace parlix

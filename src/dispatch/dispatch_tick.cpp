@@ -1,0 +1,95 @@
+#include "dispatch/dispatch_tick.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "base/clock.h"
+#include "base/continue_on_error.h"
+#include "base/date_time.h"
+#include "base/text.h"
+#include "base/ui.h"
+#include "login/login.h"
+#include "model/form_model.h"
+
+namespace parlix {
+
+DispatchTick::DispatchTick(FormModel& form, const AppEnvironment& env, Login& login,
+                           std::function<void()> downloadReports)
+    : m_form(form),
+      m_env(env),
+      m_login(login),
+      m_downloadReports(std::move(downloadReports)),
+      m_sender(form, env) {}
+
+void DispatchTick::SendMessage_Timer() {
+    m_form.setText("Label3", clockCaption(m_env.clock.now()));
+    m_form.setEnabled("SendMessage", false);
+    if (m_form.smsBalance != 0) {
+        try {
+            DecideSendSMS();
+        } catch (const std::exception& e) {
+            recover(e);
+        }
+    } else {
+        m_form.setEnabled("cmdConnect2", true);
+    }
+    if (m_form.value("Chk_DownloadDR") == 1 && m_form.drAllowed) {
+        m_form.drTickCount += 1;
+        if (m_form.drTickCount > 900 && m_downloadReports) {
+            try {
+                m_downloadReports();
+            } catch (const std::exception& e) {
+                m_form.writeLog(std::string("Delivery reports: ") + e.what());
+            }
+        }
+    }
+    m_form.setEnabled("SendMessage", true);
+}
+
+void DispatchTick::recover(const std::exception& e) {
+    m_form.writeLog(std::string("Dispatch error: ") + e.what() + " " +
+                    generalDateTime(m_env.clock.now()));
+    // Rows taken for this batch must not stay "Read", where the next start would delete them:
+    // once the gateway has the payload they count as sent, before that they are queued again.
+    const char* status = m_sender.uploadCompleted() ? "DelSent" : "Queued";
+    bool settled = tryStep([&] {
+        m_form.dbConnection->execute(std::string("update  MessageQueue set Status='") + status +
+                                     "' where status='Read'");
+    });
+    if (!settled) {
+        m_form.writeLog("Dispatch error: the rows of the batch could not be settled");
+    }
+    m_form.uploadOk = false;
+}
+
+void DispatchTick::DecideSendSMS() {
+    auto rs = m_form.dbConnection->openRecordset(
+        "SELECT top 5000 * FROM MessageQueue  WHERE [Status] = 'Queued'");
+    m_env.ui.doEvents();
+    if (!rs->eof()) {
+        long n = rs->recordCount();
+        m_form.writeLog("Records found - " + std::to_string(n));
+        m_form.singleBatchSize = static_cast<double>(std::min(n, 5000L));
+        if (m_form.singleBatchSize > 100) {
+            m_form.singleBatchSize -= 100;
+        }
+        m_form.loginOk = false;
+        m_form.setEnabled("cmdConnect2", true);
+        m_login.cmdConnect2_Click();
+        if (m_form.loginOk) {
+            m_form.loginOk = false;
+            std::string senderId = trimSpaces(m_form.text("TXT_SENDERID"));
+            if (senderId.empty()) {
+                m_sender.SendSmsSingleFile();
+            } else {
+                m_sender.SendSmsSingleFile_NWT(senderId, senderId);
+            }
+        }
+    }
+    m_env.ui.doEvents();
+    if (rs->isOpen()) {
+        rs->close();
+    }
+}
+
+}  // namespace parlix
