@@ -1,0 +1,22 @@
+#include "gui/handler_runner.h"
+
+#include <exception>
+#include <string>
+
+#include "base/ui.h"
+
+namespace parlix {
+
+HandlerRunner endOnUnhandledError(Ui& ui) {
+    return [&ui](const std::function<void()>& handler) {
+        try {
+            handler();
+        } catch (const std::exception& e) {
+            ui.msgBox(std::string("Run-time error: ") + e.what(), MsgButtons::Ok,
+                      MsgIcon::Critical);
+            ui.endProgram();
+        }
+    };
+}
+
+}  // namespace parlix
