@@ -6,6 +6,7 @@
 #include "db/schema_upgrade.h"
 #include "dispatch/dispatch_tick.h"
 #include "login/login.h"
+#include "reports/delivery_reports.h"
 
 namespace parlix {
 
@@ -16,7 +17,9 @@ SendMsg::SendMsg(AppEnvironment env)
       m_settings(std::make_unique<SettingsPanel>(m_form, m_env, m_regKeys)),
       m_exit(std::make_unique<ExitPaths>(m_form, m_env)),
       m_login(std::make_unique<Login>(m_form, m_env)),
-      m_tick(std::make_unique<DispatchTick>(m_form, m_env, *m_login, nullptr)) {
+      m_reports(std::make_unique<DeliveryReports>(m_form, m_env)),
+      m_tick(std::make_unique<DispatchTick>(m_form, m_env, *m_login,
+                                            [this] { m_reports->DownloadDeliveryReports(); })) {
     attachHandlers();
 }
 
@@ -26,6 +29,7 @@ void SendMsg::attachHandlers() {
     m_settings->attach();
     m_form.on("cmdConnect2", Event::Click, [this] { m_login->cmdConnect2_Click(); });
     m_form.on("SendMessage", Event::Timer, [this] { m_tick->SendMessage_Timer(); });
+    m_form.on("Cmd_DownloadDR", Event::Click, [this] { m_reports->Cmd_DownloadDR_Click(); });
     m_form.on("cmdexit2", Event::Click, [this] { m_exit->cmdexit2_Click(); });
     m_form.on("Command1", Event::Click, [this] { m_exit->Command1_Click(); });
     m_form.on("Cmd_AlterDatabase", Event::Click,

@@ -8,6 +8,7 @@
 
 namespace parlix {
 
+class DeliveryReports;
 class DispatchTick;
 class ExitPaths;
 class Login;
@@ -44,6 +45,7 @@ private:
     std::unique_ptr<SettingsPanel> m_settings;
     std::unique_ptr<ExitPaths> m_exit;
     std::unique_ptr<Login> m_login;
+    std::unique_ptr<DeliveryReports> m_reports;
     std::unique_ptr<DispatchTick> m_tick;
 };
 
