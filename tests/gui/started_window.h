@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+
+#include "gui/main_window.h"
+#include "support/app_fixture.h"
+
+namespace parlix::test {
+
+/// The real main window over the fake ports, in a fresh program folder with a queue database.
+/// Where the real program would end, the window's handlers stop and `programEnded` is set.
+class StartedWindow {
+public:
+    StartedWindow();
+    ~StartedWindow();
+
+    /// Creates the window, runs start-up and shows the window; false when start-up ended the
+    /// program.
+    bool start();
+
+    /// A widget of the window by its element name; nullptr when there is none.
+    template <typename T>
+    T* find(const char* name) const {
+        return window->findChild<T*>(QString::fromLatin1(name));
+    }
+
+    AppFixture fx;
+    /// The outside software's own connection to the queue database.
+    std::unique_ptr<Connection> outside;
+    std::unique_ptr<MainWindow> window;
+    bool programEnded = false;
+};
+
+}  // namespace parlix::test
