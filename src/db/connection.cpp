@@ -145,6 +145,10 @@ void Connection::openFile(const std::string& path, const std::string& key) {
         }
         throw;
     }
+    // Every page read from the file is decrypted and checked; a larger cache keeps the queue's
+    // pages and its status index in memory between ticks.
+    Statement cache(handle->db, "PRAGMA cache_size=-32768");
+    cache.step();
     m_handle = std::move(handle);
 }
 

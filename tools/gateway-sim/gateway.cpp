@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <stdexcept>
 
 #include "base/atomic_file.h"
@@ -591,6 +592,32 @@ std::string Gateway::messagesJson() const {
             .endObject();
     }
     w.endArray();
+    return w.str();
+}
+
+std::string Gateway::messageSummaryJson() const {
+    std::lock_guard lock(m_mutex);
+    std::map<std::string, int> seen;
+    for (const Message& m : m_messages) {
+        ++seen[m.messageId];
+    }
+    JsonWriter w;
+    w.beginObject()
+        .key("messages")
+        .value(static_cast<long long>(m_messages.size()))
+        .key("distinctIds")
+        .value(static_cast<long long>(seen.size()))
+        .key("dropped")
+        .value(static_cast<long long>(m_messagesDropped))
+        .key("repeatedIds")
+        .beginArray();
+    size_t listed = 0;
+    for (const auto& [id, n] : seen) {
+        if (n > 1 && listed++ < 100) {
+            w.value(id);
+        }
+    }
+    w.endArray().endObject();
     return w.str();
 }
 

@@ -79,6 +79,9 @@ public:
     /// JSON arrays of what the gateway has seen, oldest first; faultsJson is an object.
     std::string requestsJson(std::uint64_t since) const;
     std::string messagesJson() const;
+    /// Counts only, for large runs: messages kept, distinct message ids among them, and the
+    /// ids received more than once (at most 100 listed).
+    std::string messageSummaryJson() const;
     std::string batchesJson() const;
     std::string debitsJson() const;
     std::string accountsJson() const;

@@ -259,6 +259,8 @@ void SimServers::control(const httplib::Request& req, httplib::Response& res) {
         auto since = number(param(query, "since")).value_or(0);
         json(res,
              "{\"requests\":" + m_gateway.requestsJson(static_cast<std::uint64_t>(since)) + "}");
+    } else if (get && what == "messages/summary") {
+        json(res, m_gateway.messageSummaryJson());
     } else if (get && what == "messages") {
         json(res, "{\"messagesDropped\":" + std::to_string(m_gateway.messagesDropped()) +
                       ",\"messages\":" + m_gateway.messagesJson() + "}");
