@@ -1,13 +1,17 @@
 # make test: install what is missing, build plain and sanitized, run every test in both.
+# make demo: build, lay out a demo program folder and run the window against gateway-sim.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: test deps build build-asan format format-check clean
+.PHONY: test demo deps build build-asan format format-check clean
 
 test: deps format-check build build-asan
 	ctest --test-dir build --output-on-failure -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir build-asan --output-on-failure -j $(JOBS)
+
+demo: deps
+	scripts/demo.sh
 
 deps:
 	@scripts/install-deps.sh

@@ -38,6 +38,8 @@ TEST_F(QueueToolTest, CreatesAnEncryptedQueueAndFillsIt) {
               "two\nlines");
     EXPECT_TRUE(c.scalar("select Message from MessageQueue where Mobileno='333'").isNull());
     EXPECT_EQ(tool({"count", "--status", "queued"}).out, "4\n");
+    EXPECT_EQ(tool({"upgrade"}).exitCode, 0);
+    EXPECT_NO_THROW(c.scalar("select MessageID from MessageQueue"));
 }
 
 TEST_F(QueueToolTest, BadInputIsReportedAndNothingIsHalfDone) {

@@ -22,6 +22,8 @@ namespace {
 constexpr const char* kUsage =
     "usage: parlix-queue COMMAND [--db FILE] [--password TEXT] ...\n"
     "  create                      create a new, empty queue database\n"
+    "  upgrade                     add the columns and index the program uses, as its \"Alter "
+    "Databse\" button does\n"
     "  enqueue MOBILE TEXT         queue one message\n"
     "  import FILE.csv             queue every record of a CSV file (mobile,message), all or "
     "none\n"
@@ -134,6 +136,11 @@ int run(const Options& o) {
         return 0;
     }
     auto db = openQueue(o);
+    if (o.command == "upgrade") {
+        Cmd_AlterDatabase_Click(db.get());
+        std::cout << "upgraded " << o.db << "\n";
+        return 0;
+    }
     if (o.command == "enqueue") {
         if (o.args.size() != 2) {
             throw UsageError("enqueue needs MOBILE and TEXT");
