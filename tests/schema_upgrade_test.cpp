@@ -19,7 +19,8 @@ std::string schemaOf(Connection& db) {
 }
 
 bool hasColumn(Connection& db, const std::string& table, const std::string& column) {
-    for (const std::string& c : db.openRecordset("select * from " + table)->columns()) {
+    auto rs = db.openRecordset("select * from " + table);
+    for (const std::string& c : rs->columns()) {
         if (c == column) {
             return true;
         }
