@@ -10,6 +10,8 @@ struct Case {
     const char* out;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << '"' << c.in << '"'; }
+
 class DialectTranslation : public ::testing::TestWithParam<Case> {};
 
 TEST_P(DialectTranslation, RewritesToTheEngineDialect) {

@@ -220,6 +220,8 @@ struct ReplyCase {
     const char* lastLog;
 };
 
+void PrintTo(const ReplyCase& c, std::ostream* os) { *os << '"' << c.reply << '"'; }
+
 class LoginReply : public ::testing::TestWithParam<ReplyCase> {};
 
 TEST_P(LoginReply, FieldsAreAppliedAsTheyCome) {
