@@ -45,15 +45,7 @@ protected:
         return plain.value_or("");
     }
 
-    std::vector<std::string> logLines() {
-        std::vector<std::string> lines;
-        for (const std::string& part : split(f().text("txt_msg"), "\r\n\r\n")) {
-            if (!part.empty()) {
-                lines.insert(lines.begin(), part);
-            }
-        }
-        return lines;
-    }
+    std::vector<std::string> logLines() { return fx.logLines(); }
 
     test::GatewaySimProcess sim;
     AppFixture fx;

@@ -36,16 +36,7 @@ protected:
     void connect() { f().fire("cmdConnect2", Event::Click); }
     FormModel& f() { return fx.form(); }
 
-    /// Log lines oldest first.
-    std::vector<std::string> logLines() {
-        std::vector<std::string> lines;
-        for (const std::string& part : split(f().text("txt_msg"), "\r\n\r\n")) {
-            if (!part.empty()) {
-                lines.insert(lines.begin(), part);
-            }
-        }
-        return lines;
-    }
+    std::vector<std::string> logLines() { return fx.logLines(); }
 
     test::GatewaySimProcess sim;
     AppFixture fx;
@@ -220,7 +211,9 @@ struct ReplyCase {
     const char* lastLog;
 };
 
-void PrintTo(const ReplyCase& c, std::ostream* os) { *os << '"' << c.reply << '"'; }
+void PrintTo(const ReplyCase& c, std::ostream* os) {
+    *os << '"' << c.reply << '"';
+}
 
 class LoginReply : public ::testing::TestWithParam<ReplyCase> {};
 

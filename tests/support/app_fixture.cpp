@@ -1,5 +1,6 @@
 #include "support/app_fixture.h"
 
+#include "base/text.h"
 #include "db/open_database.h"
 #include "model/settings_keys.h"
 #include "support/queue_db.h"
@@ -50,6 +51,16 @@ std::unique_ptr<Connection> AppFixture::outsideConnection() {
     auto c = std::make_unique<Connection>();
     c->openFile(programDir.str() + "/SMSDB.MDB", kDatabasePassword);
     return c;
+}
+
+std::vector<std::string> AppFixture::logLines() {
+    std::vector<std::string> lines;
+    for (const std::string& part : split(form().text("txt_msg"), "\r\n\r\n")) {
+        if (!part.empty()) {
+            lines.insert(lines.begin(), part);
+        }
+    }
+    return lines;
 }
 
 std::string AppFixture::regValue(const std::string& name) {

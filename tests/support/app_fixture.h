@@ -31,6 +31,8 @@ public:
     std::unique_ptr<Connection> outsideConnection();
 
     FormModel& form() { return app->form(); }
+    /// The activity log's entries, oldest first.
+    std::vector<std::string> logLines();
     std::string setting(const std::string& section, const std::string& key) {
         return settings.GetSetting("Zentroca", section, key, "<none>");
     }
