@@ -10,7 +10,9 @@ struct Case {
     const char* out;
 };
 
-void PrintTo(const Case& c, std::ostream* os) { *os << '"' << c.in << '"'; }
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << '"' << c.in << '"';
+}
 
 class DialectTranslation : public ::testing::TestWithParam<Case> {};
 
