@@ -239,6 +239,16 @@ TEST_F(DispatchTest, AnUploadThatTimesOutIsLoggedAndTheTickGoesOn) {
     EXPECT_NE(f().text("txt_msg").find("Dispatch error: "), std::string::npos);
 }
 
+TEST_F(DispatchTest, ADebitThatFailsInTransitCountsTheUploadedRowsAsSent) {
+    login(100, "ALPHA");
+    sim.setFaults("server=1&cut=1&path=/Parlix/Debit.asp");
+    enqueue(*db, "1234567890", "one");
+    tick();
+    EXPECT_EQ(countExact(*db, "DelSent"), 1);
+    EXPECT_EQ(sim.messages().size(), 1u);
+    EXPECT_TRUE(f().enabled("SendMessage"));
+}
+
 TEST_F(DispatchTest, ADatabaseWriteThatFailsLeavesEveryRowQueued) {
     login(100, "ALPHA");
     enqueue(*db, "1234567890", "one");
