@@ -74,6 +74,10 @@ void Recordset::close() {
     m_open = false;
     sqlite3_finalize(m_fetch);
     m_fetch = nullptr;
+    for (auto& [sql, stmt] : m_updates) {
+        sqlite3_finalize(stmt);
+    }
+    m_updates.clear();
 }
 
 void Recordset::load() {
@@ -150,9 +154,22 @@ void Recordset::update() {
         checks += " AND " + quoteIdentifier(m_columns[i]) + " IS ?";
         params.push_back(m_values[i]);
     }
-    Statement st(m_handle->db, "UPDATE " + m_table + " SET " + sets + " WHERE rowid=?" + checks,
-                 params);
-    st.step();
+    std::string sql = "UPDATE " + m_table + " SET " + sets + " WHERE rowid=?" + checks;
+    sqlite3_stmt*& stmt = m_updates[sql];
+    if (stmt == nullptr) {
+        int rc = sqlite3_prepare_v2(m_handle->db, sql.c_str(), -1, &stmt, nullptr);
+        if (rc != SQLITE_OK) {
+            m_updates.erase(sql);
+            raiseEngineError(m_handle->db, rc, sql);
+        }
+    }
+    sqlite3_reset(stmt);
+    bindValues(m_handle->db, stmt, params);
+    int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE) {
+        raiseEngineError(m_handle->db, rc, sql);
+    }
     if (sqlite3_changes(m_handle->db) != 1) {
         m_loaded = false;
         m_changes.clear();

@@ -59,6 +59,8 @@ private:
     std::vector<Value> m_values;
     std::map<size_t, Value> m_changes;
     sqlite3_stmt* m_fetch = nullptr;
+    /// Prepared row updates by their text: a sender saves the same fields on every row.
+    std::map<std::string, sqlite3_stmt*> m_updates;
 };
 
 }  // namespace parlix
