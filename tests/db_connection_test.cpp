@@ -160,6 +160,16 @@ TEST_F(DbTest, RollbackDiscardsAndCommitKeeps) {
     EXPECT_EQ(db->scalar("select count(*) from MessageQueue").integer(), 1);
 }
 
+TEST_F(DbTest, ARecordSetLeavesNoStatementBehind) {
+    enqueue(*db, "1111111111", "one");
+    {
+        auto rs = db->openRecordset("select * from MessageQueue");
+        rs->setField("Status", "Read");
+        rs->update();
+    }
+    EXPECT_EQ(sqlite3_next_stmt(db->handle(), nullptr), nullptr);
+}
+
 TEST_F(DbTest, ClosedConnectionRaisesForItsRecordsets) {
     enqueue(*db, "1111111111", "one");
     auto rs = db->openRecordset("select * from MessageQueue");

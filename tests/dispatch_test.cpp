@@ -101,11 +101,13 @@ TEST_F(DispatchTest, ShortNumbersAreDiscardedWithoutAnId) {
     login(100, "ALPHA");
     enqueue(*db, "12345", "short number");
     enqueue(*db, Value(), "no number");
+    enqueue(*db, "98765#43210", "a number that would split the record");
+    enqueue(*db, "98765\r\n43210", "a number that would break the payload");
     enqueue(*db, "1234567890", "fine");
     tick();
-    EXPECT_EQ(countExact(*db, "Discarded"), 2);
+    EXPECT_EQ(countExact(*db, "Discarded"), 4);
     EXPECT_EQ(countExact(*db, "Sent"), 1);
-    EXPECT_EQ(db->scalar("select count(*) from MessageQueue where MessageID is null").integer(), 2);
+    EXPECT_EQ(db->scalar("select count(*) from MessageQueue where MessageID is null").integer(), 4);
     EXPECT_EQ(sim.messages().size(), 1u);
 }
 

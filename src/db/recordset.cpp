@@ -31,7 +31,17 @@ Recordset::Recordset(std::shared_ptr<DbHandle> handle, std::string table,
 }
 
 Recordset::~Recordset() {
+    finalizeStatements();
+}
+
+void Recordset::finalizeStatements() {
+    // Statements left unfinalized would keep the engine's connection open after its close.
     sqlite3_finalize(m_fetch);
+    m_fetch = nullptr;
+    for (auto& [sql, stmt] : m_updates) {
+        sqlite3_finalize(stmt);
+    }
+    m_updates.clear();
 }
 
 void Recordset::checkOpen() const {
@@ -72,12 +82,7 @@ long Recordset::recordCount() const {
 void Recordset::close() {
     checkOpen();
     m_open = false;
-    sqlite3_finalize(m_fetch);
-    m_fetch = nullptr;
-    for (auto& [sql, stmt] : m_updates) {
-        sqlite3_finalize(stmt);
-    }
-    m_updates.clear();
+    finalizeStatements();
 }
 
 void Recordset::load() {

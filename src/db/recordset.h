@@ -47,6 +47,7 @@ private:
     void load();
     size_t columnIndex(const std::string& name) const;
     void checkOpen() const;
+    void finalizeStatements();
 
     std::shared_ptr<DbHandle> m_handle;
     std::string m_table;

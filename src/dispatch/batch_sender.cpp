@@ -66,9 +66,11 @@ BatchSender::Batch BatchSender::collect(Kind kind, Recordset& rs) {
         Value mobile = rs.field("Mobileno");
         if (message.isNull() || message.toText().empty()) {
             markDiscarded(rs);
-        } else if (nwt && (mobile.isNull() || characterCount(mobile.toText()) < 10)) {
+        } else if ((nwt && (mobile.isNull() || characterCount(mobile.toText()) < 10)) ||
+                   mobile.toText().find_first_of("#\r\n") != std::string::npos) {
             // No usable number: nothing goes out for it, so it must not be reported sent nor
-            // carry another message's id.
+            // carry another message's id. A '#' or a line break would split the record and send
+            // the text elsewhere, or make the gateway refuse every batch it is in.
             markDiscarded(rs);
         } else {
             std::string text = message.toText();
