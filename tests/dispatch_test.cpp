@@ -97,6 +97,22 @@ TEST_F(DispatchTest, BatchSenderWritesRecordsUploadsAndDebitsTheParts) {
     EXPECT_TRUE(fx.ui.boxes.empty());
 }
 
+TEST_F(DispatchTest, ARunStartedWithinTheSameMinuteDoesNotRepeatMessageIds) {
+    login(100, "ALPHA");
+    enqueue(*db, "1234567890", "first run");
+    tick();
+    fx.start();
+    ASSERT_TRUE(fx.load());
+    f().setText("txtUserId", "demo");
+    f().setText("txtUSerPassWord", "pw");
+    f().fire("cmdConnect2", Event::Click);
+    enqueue(*db, "1234567891", "second run");
+    tick();
+    EXPECT_EQ(countExact(*db, "Sent"), 2);
+    EXPECT_EQ(db->scalar("select MessageID from MessageQueue where Mobileno='1234567891'").toText(),
+              "demo54321-261206-1504-2");
+}
+
 TEST_F(DispatchTest, ShortNumbersAreDiscardedWithoutAnId) {
     login(100, "ALPHA");
     enqueue(*db, "12345", "short number");

@@ -50,6 +50,25 @@ void BatchSender::setAllRead(const char* status) {
                                  "' where status='Read'");
 }
 
+void BatchSender::resumeSerial(const std::string& userId) {
+    // Message ids carry the minute and a serial that starts again with every run, so a run that
+    // starts within the minute of an earlier one would repeat its ids, and delivery reports would
+    // land on both rows. The serial goes on after the highest one used today instead.
+    std::string id = messageId(userId, m_form.comportNo, m_env.clock.now(), 0);
+    std::string today = id.substr(0, id.size() - std::string("HHmm-0").size());
+    auto rs = m_form.dbConnection->openRecordset(
+        "select MessageID from MessageQueue where MessageID like ?", {today + "%"});
+    for (; !rs->eof(); rs->moveNext()) {
+        std::string used = rs->field("MessageID").toText();
+        if (used.rfind(today, 0) == 0) {
+            auto serial = toWholeNumber(used.substr(used.rfind('-') + 1), 32);
+            if (serial && static_cast<double>(*serial) > m_form.messageSerial) {
+                m_form.messageSerial = static_cast<double>(*serial);
+            }
+        }
+    }
+}
+
 void BatchSender::markDiscarded(Recordset& rs) {
     rs.setField("QDateTime", isoDate(m_env.clock.now()));
     rs.setField("Status", "Discarded");
@@ -116,6 +135,10 @@ void BatchSender::send(Kind kind, const std::string& GSMID, const std::string& C
     const std::string folder = pendingFolder();
     std::filesystem::create_directories(folder);
 
+    if (!m_serialResumed) {
+        resumeSerial(userId);
+        m_serialResumed = true;
+    }
     Batch batch;
     {
         auto rs = m_form.dbConnection->openRecordset(

@@ -38,10 +38,12 @@ private:
     void debit(Kind kind, int partCount, const std::string& stamp);
     void setAllRead(const char* status);
     std::string pendingFolder() const;
+    void resumeSerial(const std::string& userId);
 
     FormModel& m_form;
     const AppEnvironment& m_env;
     bool m_uploadCompleted = false;
+    bool m_serialResumed = false;
 };
 
 }  // namespace parlix
