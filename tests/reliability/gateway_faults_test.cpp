@@ -248,37 +248,33 @@ TEST_P(SenderFaultTest, APieceRefusedMidUploadPutsTheBatchBackAndItGoesWholeLate
     EXPECT_EQ(a.duplicates, 0);
 }
 
-TEST_P(SenderFaultTest, AConnectionCutMidUploadPutsTheBatchBack) {
-    enqueueManyPieces("cut-");
-    sim.setFaults("server=1&cut=1&path=/Parlix/PostDataZSM.ASP");
-    tick();
-    EXPECT_EQ(log->count("Dispatch error: "), 1);
-    EXPECT_EQ(rowsWith("Queued"), 100);
-    EXPECT_TRUE(sim.messages().array().empty());
+TEST_P(SenderFaultTest, AnUploadCutOrSlowerThanTheTimeoutPutsTheBatchBack) {
+    struct Fault {
+        const char* prefix;
+        const char* query;
+        const char* scenario;
+    };
+    for (const Fault& fault :
+         {Fault{"cut-", "server=1&cut=1&path=/Parlix/PostDataZSM.ASP", "connection cut mid-upload"},
+          Fault{"slowup-", "server=1&delay_ms=2500&path=/Parlix/PostDataZSM.ASP",
+                "upload reply slower than the timeout"}}) {
+        SCOPED_TRACE(fault.scenario);
+        const long errorsBefore = log->count("Dispatch error: ");
+        enqueueManyPieces(fault.prefix);
+        sim.setFaults(fault.query);
+        tick();
+        EXPECT_EQ(log->count("Dispatch error: "), errorsBefore + 1);
+        EXPECT_EQ(rowsWith("Queued"), 100);
+        EXPECT_EQ(auditOf(fault.prefix).receivedDistinct, 0);
 
-    sim.post("/_sim/faults/clear");
-    EXPECT_EQ(drain(1), 1);
-    Audit a = auditOf("cut-");
-    figures(name("connection cut mid-upload"), a);
-    EXPECT_EQ(a.status("Sent"), 100);
-    EXPECT_EQ(a.receivedDistinct, 100);
-    EXPECT_EQ(a.duplicates, 0);
-}
-
-TEST_P(SenderFaultTest, AnUploadReplySlowerThanTheTimeoutPutsTheBatchBack) {
-    enqueueManyPieces("slowup-");
-    sim.setFaults("server=1&delay_ms=2500&path=/Parlix/PostDataZSM.ASP");
-    tick();
-    EXPECT_EQ(log->count("Dispatch error: "), 1);
-    EXPECT_EQ(rowsWith("Queued"), 100);
-    EXPECT_TRUE(sim.messages().array().empty());
-
-    sim.post("/_sim/faults/clear");
-    EXPECT_EQ(drain(1), 1);
-    Audit a = auditOf("slowup-");
-    figures(name("upload reply slower than the timeout"), a);
-    EXPECT_EQ(a.status("Sent"), 100);
-    EXPECT_EQ(a.duplicates, 0);
+        sim.post("/_sim/faults/clear");
+        EXPECT_EQ(drain(1), 1);
+        Audit a = auditOf(fault.prefix);
+        figures(name(fault.scenario), a);
+        EXPECT_EQ(a.status("Sent"), 100);
+        EXPECT_EQ(a.receivedDistinct, 100);
+        EXPECT_EQ(a.duplicates, 0);
+    }
 }
 
 // The gateway took the whole payload but its last reply did not say "complete": the program
