@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "sys/mod_process.h"
+#include "sys/instance_count.h"
 
 namespace {
 
-using parlix::modProcess;
+using parlix::InstanceCount;
 using parlix::ProcessEntry;
 
 constexpr std::size_t kTargetProcesses = 1000;
@@ -84,7 +84,7 @@ std::size_t runningProcesses() {
 
 void BM_CountRunningInstancesOnProc(benchmark::State& state) {
     parlix::ProcProcessTable table;
-    modProcess processes(table, "parlix");
+    InstanceCount processes(table, "parlix");
     for (auto _ : state) {
         benchmark::DoNotOptimize(processes.CountRunningInstances());
     }
@@ -94,7 +94,7 @@ BENCHMARK(BM_CountRunningInstancesOnProc)->Unit(benchmark::kMillisecond);
 
 void BM_CountRunningInstancesInMemory(benchmark::State& state) {
     MemoryTable table(static_cast<std::size_t>(state.range(0)));
-    modProcess processes(table, "Parlix");
+    InstanceCount processes(table, "Parlix");
     for (auto _ : state) {
         benchmark::DoNotOptimize(processes.CountRunningInstances());
     }

@@ -17,9 +17,9 @@
 namespace {
 
 using parlix::CurlHttpClient;
-using parlix::cZLIB;
 using parlix::HttpTimeouts;
 using parlix::PayloadUploader;
+using parlix::ZlibCodec;
 namespace test = parlix::test;
 
 // _NWM records of made-up numbers and texts, as a sender writes them, up to `bytes` long.
@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
             [payload](benchmark::State& state) {
                 for (auto _ : state) {
                     std::string text = payload;
-                    cZLIB{}.CompressString(text, 15);
+                    ZlibCodec{}.CompressString(text, 15);
                     benchmark::DoNotOptimize(text);
                 }
                 state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * payload.size()));

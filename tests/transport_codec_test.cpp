@@ -42,7 +42,7 @@ TEST(HexToBytes, ReadsBackEveryByteAndRejectsMalformedText) {
 
 TEST(CompressString, LeavesEmptyTextEmpty) {
     std::string text;
-    cZLIB{}.CompressString(text, 15);
+    ZlibCodec{}.CompressString(text, 15);
     EXPECT_EQ(text, "");
 }
 
@@ -52,13 +52,13 @@ TEST(CompressString, GivesADefaultLevelZlibStreamThatInflatesBack) {
         original += "0123456789#user00001-261206-1504-" + std::to_string(i) + "#TEXT\r\nhello\r\n";
     }
     std::string text = original;
-    cZLIB{}.CompressString(text, 15);
+    ZlibCodec{}.CompressString(text, 15);
     EXPECT_EQ(StringToHex(text.substr(0, 2)), "789C");
     EXPECT_LT(text.size(), original.size());
     EXPECT_EQ(inflateZlibStream(text, original.size()), original);
 
     std::string otherLevel = original;
-    cZLIB{}.CompressString(otherLevel, 1);
+    ZlibCodec{}.CompressString(otherLevel, 1);
     EXPECT_EQ(otherLevel, text) << "the level argument must not change the output";
 }
 
@@ -68,13 +68,13 @@ TEST(CompressString, KeepsEveryByteValueOfBinaryInput) {
         original.push_back(static_cast<char>((i * 7919) & 0xFF));
     }
     std::string text = original;
-    cZLIB{}.CompressString(text, 15);
+    ZlibCodec{}.CompressString(text, 15);
     EXPECT_EQ(inflateZlibStream(text, 1 << 20), original);
 }
 
 TEST(InflateZlibStream, RefusesTruncatedTrailingOrOversizedStreams) {
     std::string text(10000, 'x');
-    cZLIB{}.CompressString(text, 15);
+    ZlibCodec{}.CompressString(text, 15);
     EXPECT_FALSE(inflateZlibStream(text.substr(0, text.size() - 1), 1 << 20));
     EXPECT_FALSE(inflateZlibStream(text + "junk", 1 << 20));
     EXPECT_FALSE(inflateZlibStream(text, 9999));

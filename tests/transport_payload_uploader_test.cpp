@@ -37,7 +37,7 @@ std::string payloadCompressingTo(size_t compressedBytes) {
         std::string payload =
             "0123456789#alice00001-261206-1504-1#TEXT\r\n" + pool.substr(0, len) + "\r\n";
         std::string compressed = payload;
-        cZLIB{}.CompressString(compressed, 15);
+        ZlibCodec{}.CompressString(compressed, 15);
         if (compressed.size() == compressedBytes) {
             return payload;
         }
@@ -80,7 +80,7 @@ TEST_F(PayloadUploaderTest, SendsAHexFileOf2048CharactersAsOneFinalPiece) {
     ASSERT_TRUE(upload(payload));
 
     std::string compressed = payload;
-    cZLIB{}.CompressString(compressed, 15);
+    ZlibCodec{}.CompressString(compressed, 15);
     EXPECT_EQ(readFile(path()), StringToHex(compressed)) << "the file must hold the hex text";
     EXPECT_EQ(pieces(), (Pieces{{"2048", "1"}}));
     auto r = sim.requests().at(0);

@@ -4,7 +4,7 @@
 
 #include "model/app_environment.h"
 #include "model/form_model.h"
-#include "sys/mod_reg_keys.h"
+#include "sys/registry_keys.h"
 
 namespace parlix {
 
@@ -40,7 +40,7 @@ private:
 
     AppEnvironment m_env;
     FormModel m_form;
-    modRegKeys m_regKeys;
+    RegistryKeys m_regKeys;
     std::unique_ptr<Startup> m_startup;
     std::unique_ptr<SettingsPanel> m_settings;
     std::unique_ptr<ExitPaths> m_exit;

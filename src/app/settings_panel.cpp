@@ -4,7 +4,7 @@
 #include "base/ui.h"
 #include "model/form_model.h"
 #include "model/settings_keys.h"
-#include "sys/mod_reg_keys.h"
+#include "sys/registry_keys.h"
 #include "sys/settings_store.h"
 #include "transport/http_client.h"
 
@@ -16,7 +16,7 @@ const char* const kPanels[] = {"Frm_Serversetting", "Frm_Internet", "Frm_Logs"};
 
 }  // namespace
 
-SettingsPanel::SettingsPanel(FormModel& form, const AppEnvironment& env, modRegKeys& regKeys)
+SettingsPanel::SettingsPanel(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys)
     : m_form(form), m_env(env), m_regKeys(regKeys) {}
 
 void SettingsPanel::attach() {

@@ -7,12 +7,12 @@
 namespace parlix {
 
 class FormModel;
-class modRegKeys;
+class RegistryKeys;
 
 /// The three switchable panels and every option that is saved the moment it changes.
 class SettingsPanel {
 public:
-    SettingsPanel(FormModel& form, const AppEnvironment& env, modRegKeys& regKeys);
+    SettingsPanel(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys);
 
     /// Attaches the panel's handlers to the form.
     void attach();
@@ -33,7 +33,7 @@ private:
 
     FormModel& m_form;
     const AppEnvironment& m_env;
-    modRegKeys& m_regKeys;
+    RegistryKeys& m_regKeys;
 };
 
 }  // namespace parlix

@@ -14,9 +14,9 @@
 #include "db/schema_upgrade.h"
 #include "model/form_model.h"
 #include "model/settings_keys.h"
+#include "sys/instance_count.h"
 #include "sys/ip_address.h"
-#include "sys/mod_process.h"
-#include "sys/mod_reg_keys.h"
+#include "sys/registry_keys.h"
 #include "sys/settings_store.h"
 #include "transport/http_client.h"
 
@@ -49,7 +49,7 @@ std::string textOf(const Value& v) {
 
 }  // namespace
 
-Startup::Startup(FormModel& form, const AppEnvironment& env, modRegKeys& regKeys)
+Startup::Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys)
     : m_form(form), m_env(env), m_regKeys(regKeys) {}
 
 void Startup::Form_Load() {
@@ -75,7 +75,7 @@ void Startup::checkInstancesAndLoadCredentials() {
     IPAddress ip(m_env.ipTable);
     m_form.localIP = ip.GetLocalIpList();
     m_form.drAllowed = false;
-    modProcess processes(m_env.processes, m_env.ownName);
+    InstanceCount processes(m_env.processes, m_env.ownName);
     if (processes.CountRunningInstances() > 1 &&
         m_env.ui.msgBox("!! SERVER Allready Running !!\r\nAre you sure to start again ?",
                         MsgButtons::YesNo) == MsgAnswer::No) {

@@ -5,12 +5,12 @@
 namespace parlix {
 
 class FormModel;
-class modRegKeys;
+class RegistryKeys;
 
 /// The start-up sequence that runs when the window loads, and the saved-login fallback.
 class Startup {
 public:
-    Startup(FormModel& form, const AppEnvironment& env, modRegKeys& regKeys);
+    Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys);
 
     /// Runs the start-up steps in order. Until the remembered credentials are in place an error
     /// ends the program with a message naming it; after that a failing step is skipped.
@@ -27,7 +27,7 @@ private:
 
     FormModel& m_form;
     const AppEnvironment& m_env;
-    modRegKeys& m_regKeys;
+    RegistryKeys& m_regKeys;
 };
 
 }  // namespace parlix

@@ -12,7 +12,8 @@ public:
     virtual double next() = 0;
 };
 
-/// A fixed-seed generator: start-up does not seed it from the clock.
+/// A splitmix64 generator over the seed it is given. The programs seed it once from the system's
+/// entropy source, so installations differ; tests give a seed of their own.
 class DefaultRandom final : public Random {
 public:
     explicit DefaultRandom(std::uint64_t seed = 0x5DEECE66DULL) : m_state(seed) {}

@@ -12,7 +12,7 @@
 
 #include "base/text.h"
 #include "sys/counter_catalog.h"
-#include "sys/mod_process.h"
+#include "sys/instance_count.h"
 
 namespace parlix {
 namespace {

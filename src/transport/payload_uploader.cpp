@@ -22,7 +22,7 @@ bool PayloadUploader::httpConnectSingle(const std::string& tcfname, const std::s
                                         const std::string& serverAddress,
                                         const std::string& userId) {
     std::string text = ReadWholeFile(tcfname);
-    cZLIB{}.CompressString(text, kCompressionLevel);
+    ZlibCodec{}.CompressString(text, kCompressionLevel);
     WriteWholeFile(tcfname, StringToHex(text));
 
     SequentialFile file(tcfname);

@@ -29,7 +29,7 @@ private:
 
 }  // namespace
 
-void cZLIB::CompressString(std::string& text, int /*level*/) const noexcept {
+void ZlibCodec::CompressString(std::string& text, int /*level*/) const noexcept {
     try {
         if (text.empty() || text.size() > ULONG_MAX) {
             return;

@@ -8,7 +8,7 @@
 namespace parlix {
 
 /// One-shot zlib compression of payload text.
-class cZLIB {
+class ZlibCodec {
 public:
     /// Replaces `text` with its zlib stream (RFC 1950) at zlib's default level. `level` is
     /// accepted for the callers' sake and not used. Never throws: on any failure, and for an

@@ -4,7 +4,7 @@
 #include "db/open_database.h"
 #include "model/settings_keys.h"
 #include "support/queue_db.h"
-#include "sys/mod_reg_keys.h"
+#include "sys/registry_keys.h"
 #include "transport/curl_http_client.h"
 
 namespace parlix::test {
@@ -65,7 +65,7 @@ std::vector<std::string> AppFixture::logLines() {
 
 std::string AppFixture::regValue(const std::string& name) {
     FakeUi quiet;
-    modRegKeys reg(registry, quiet);
+    RegistryKeys reg(registry, quiet);
     return reg.ReadRegValue(kProgramRegistryKey, name);
 }
 

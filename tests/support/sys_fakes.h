@@ -4,8 +4,8 @@
 #include <set>
 #include <vector>
 
+#include "sys/instance_count.h"
 #include "sys/ip_address.h"
-#include "sys/mod_process.h"
 
 namespace parlix::test {
 

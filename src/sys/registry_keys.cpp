@@ -1,4 +1,4 @@
-#include "sys/mod_reg_keys.h"
+#include "sys/registry_keys.h"
 
 #include "base/ui.h"
 #include "sys/registry_store.h"
@@ -11,9 +11,9 @@ constexpr std::uint32_t kReadBufferSize = 255;
 
 }  // namespace
 
-modRegKeys::modRegKeys(RegistryStore& store, Ui& ui) : m_store(store), m_ui(ui) {}
+RegistryKeys::RegistryKeys(RegistryStore& store, Ui& ui) : m_store(store), m_ui(ui) {}
 
-std::uint32_t modRegKeys::HiveFromName(const std::string& name) {
+std::uint32_t RegistryKeys::HiveFromName(const std::string& name) {
     for (std::uint32_t h = kHkeyClassesRoot; h <= kHkeyDynData; ++h) {
         if (name == rootKeyName(h)) {
             return h;
@@ -22,7 +22,7 @@ std::uint32_t modRegKeys::HiveFromName(const std::string& name) {
     return 0;
 }
 
-bool modRegKeys::SplitKeyPath(std::string& keyPath, std::uint32_t& root) {
+bool RegistryKeys::SplitKeyPath(std::string& keyPath, std::uint32_t& root) {
     root = 0;
     if (keyPath.rfind("HKEY_", 0) != 0 || (!keyPath.empty() && keyPath.back() == '\\')) {
         m_ui.msgBox("Incorrect Format:\n\n" + keyPath);
@@ -39,7 +39,7 @@ bool modRegKeys::SplitKeyPath(std::string& keyPath, std::uint32_t& root) {
     return true;
 }
 
-std::string modRegKeys::ReadRegValue(std::string keyPath, const std::string& valueName) {
+std::string RegistryKeys::ReadRegValue(std::string keyPath, const std::string& valueName) {
     std::uint32_t root = 0;
     if (!SplitKeyPath(keyPath, root) || root == 0) {
         return {};
@@ -64,7 +64,7 @@ std::string modRegKeys::ReadRegValue(std::string keyPath, const std::string& val
     return data.substr(0, nul);
 }
 
-void modRegKeys::CreateRegKey(std::string keyPath) {
+void RegistryKeys::CreateRegKey(std::string keyPath) {
     std::uint32_t root = 0;
     if (!SplitKeyPath(keyPath, root) || root == 0) {
         return;
@@ -76,8 +76,8 @@ void modRegKeys::CreateRegKey(std::string keyPath) {
     }
 }
 
-void modRegKeys::WriteRegString(std::string keyPath, const std::string& valueName,
-                                const std::string& value) {
+void RegistryKeys::WriteRegString(std::string keyPath, const std::string& valueName,
+                                  const std::string& value) {
     std::uint32_t root = 0;
     if (!SplitKeyPath(keyPath, root) || root == 0) {
         return;

@@ -4,7 +4,7 @@
 
 #include "support/fakes.h"
 #include "support/temp_dir.h"
-#include "sys/mod_reg_keys.h"
+#include "sys/registry_keys.h"
 #include "sys/registry_store.h"
 
 namespace parlix {
@@ -17,7 +17,7 @@ protected:
     test::TempDir dir;
     test::FakeUi ui;
     RegistryStore store{dir.str() + "/registry.dat"};
-    modRegKeys reg{store, ui};
+    RegistryKeys reg{store, ui};
 };
 
 TEST_F(RegKeysTest, WriteNeedsAnExistingKeyAndReadsBack) {
@@ -38,7 +38,7 @@ TEST_F(RegKeysTest, ValuesSurviveANewStoreOnTheSameFile) {
     reg.CreateRegKey(kKey);
     reg.WriteRegString(kKey, "PassWord", "p\"a\\ss=word;");
     RegistryStore reopened(store.filePath());
-    modRegKeys again(reopened, ui);
+    RegistryKeys again(reopened, ui);
     EXPECT_EQ(again.ReadRegValue(kKey, "PassWord"), "p\"a\\ss=word;");
     struct stat st {};
     ASSERT_EQ(::stat(store.filePath().c_str(), &st), 0);
@@ -76,9 +76,9 @@ TEST_F(RegKeysTest, UnknownRootDoesNothing) {
     reg.WriteRegString("HKEY_NOWHERE\\SOFTWARE\\X", "a", "b");
     EXPECT_EQ(reg.ReadRegValue("HKEY_NOWHERE\\SOFTWARE\\X", "a"), "");
     EXPECT_TRUE(ui.boxes.empty());
-    EXPECT_EQ(modRegKeys::HiveFromName("HKEY_LOCAL_MACHINE"), 0x80000002u);
-    EXPECT_EQ(modRegKeys::HiveFromName("HKEY_DYN_DATA"), 0x80000006u);
-    EXPECT_EQ(modRegKeys::HiveFromName("hkey_local_machine"), 0u);
+    EXPECT_EQ(RegistryKeys::HiveFromName("HKEY_LOCAL_MACHINE"), 0x80000002u);
+    EXPECT_EQ(RegistryKeys::HiveFromName("HKEY_DYN_DATA"), 0x80000006u);
+    EXPECT_EQ(RegistryKeys::HiveFromName("hkey_local_machine"), 0u);
 }
 
 TEST_F(RegKeysTest, SplitKeyPathSeparatesRootAndSubKey) {
@@ -105,7 +105,7 @@ TEST(RegistryStoreFaults, AFailedWriteIsSilentAndKeepsTheOldValue) {
                             test::writeFile(path, content);
                             return true;
                         });
-    modRegKeys reg(store, ui);
+    RegistryKeys reg(store, ui);
     reg.CreateRegKey(kKey);
     reg.WriteRegString(kKey, "UserId", "old");
     allowWrites = false;
@@ -121,7 +121,7 @@ TEST(RegistryStoreFaults, ACorruptFileIsNeitherReadNorOverwritten) {
     const std::string path = dir.str() + "/registry.dat";
     test::writeFile(path, "[HKEY_LOCAL_MACHINE\\SOFTWARE]\ngarbage\n");
     RegistryStore store(path);
-    modRegKeys reg(store, ui);
+    RegistryKeys reg(store, ui);
     reg.CreateRegKey(kKey);
     EXPECT_EQ(reg.lastResult(), kRegBadDb);
     EXPECT_EQ(test::readFile(path), "[HKEY_LOCAL_MACHINE\\SOFTWARE]\ngarbage\n");

@@ -1,4 +1,4 @@
-#include "sys/mod_process.h"
+#include "sys/instance_count.h"
 
 #include <unistd.h>
 #include <algorithm>
@@ -112,10 +112,10 @@ std::string currentExecutablePath() {
     return readLink("/proc/self/exe").value_or("");
 }
 
-modProcess::modProcess(ProcessTable& table, std::string ownName)
+InstanceCount::InstanceCount(ProcessTable& table, std::string ownName)
     : m_table(table), m_ownName(std::move(ownName)) {}
 
-void modProcess::ListProcessIds(std::vector<std::uint32_t>& ids) {
+void InstanceCount::ListProcessIds(std::vector<std::uint32_t>& ids) {
     ids.assign(1, 0);
     auto entries = m_table.snapshot();
     if (!entries || entries->empty()) {
@@ -128,7 +128,7 @@ void modProcess::ListProcessIds(std::vector<std::uint32_t>& ids) {
     }
 }
 
-std::string modProcess::ProcessNameById(std::uint32_t id) {
+std::string InstanceCount::ProcessNameById(std::uint32_t id) {
     auto entry = m_table.entryOf(id);
     if (!entry) {
         return {};
@@ -144,7 +144,7 @@ std::string modProcess::ProcessNameById(std::uint32_t id) {
 // executable that really is called "something.exe". The 15-character cut suits Linux as well:
 // where the executable link cannot be read, the image name is the command name, which the
 // kernel itself cuts to 15 characters.
-double modProcess::CountRunningInstances() {
+double InstanceCount::CountRunningInstances() {
     std::vector<std::uint32_t> ids;
     ListProcessIds(ids);
     const std::string ownName = firstChars(toUpper(m_ownName));

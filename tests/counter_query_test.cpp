@@ -5,8 +5,8 @@
 #include <set>
 
 #include "support/temp_dir.h"
-#include "sys/cls_pdh_query.h"
-#include "sys/mod_process.h"
+#include "sys/counter_query.h"
+#include "sys/instance_count.h"
 
 namespace parlix {
 namespace {
@@ -66,7 +66,7 @@ FormattedCounter number(std::uint32_t type, double n) {
 TEST(PdhQuery, AddingKeepsTheListUnchangedOnAnyFailure) {
     FakeCounterFacility facility;
     facility.values["\\A\\x"] = number(kTypeBaseDecimalOrAnsi, 1);
-    clsPDHQuery query(facility);
+    CounterQuery query(facility);
     ASSERT_EQ(query.AddCounter("\\A\\x"), 0);
 
     EXPECT_FALSE(query.IsCounterPath("\\Nope\\x"));
@@ -82,7 +82,7 @@ TEST(PdhQuery, AddingKeepsTheListUnchangedOnAnyFailure) {
 TEST(PdhQuery, RemovingMovesLaterCountersDown) {
     FakeCounterFacility facility;
     facility.values["\\C\\x"] = number(kTypeBaseDecimalOrAnsi, 3);
-    clsPDHQuery query(facility);
+    CounterQuery query(facility);
     for (const char* path : {"\\A\\x", "\\B\\x", "\\C\\x"}) {
         ASSERT_EQ(query.AddCounter(path), 0);
     }
@@ -105,7 +105,7 @@ TEST(PdhQuery, RemovingTheOnlyCounterLeavesAnEmptyUsableList) {
     FakeCounterFacility facility;
     facility.values["\\B\\x"] = number(kTypeBaseDecimalOrAnsi, 2);
     {
-        clsPDHQuery query(facility);
+        CounterQuery query(facility);
         ASSERT_EQ(query.AddCounter("\\A\\x"), 0);
         EXPECT_TRUE(query.RemoveCounter(0));
         EXPECT_EQ(query.Count(), 0);
@@ -137,7 +137,7 @@ TEST(PdhQuery, RendersValuesByTheirTypeBits) {
         SCOPED_TRACE(c.expected);
         FakeCounterFacility facility;
         facility.values["\\A\\x"] = c.value;
-        clsPDHQuery query(facility);
+        CounterQuery query(facility);
         ASSERT_EQ(query.AddCounter("\\A\\x"), 0);
         EXPECT_EQ(query.GetCounterData(0), c.expected);
     }
@@ -145,7 +145,7 @@ TEST(PdhQuery, RendersValuesByTheirTypeBits) {
 
 TEST(PdhQuery, NoValueOrNoSuchCounterGivesEmptyText) {
     FakeCounterFacility facility;
-    clsPDHQuery query(facility);
+    CounterQuery query(facility);
     ASSERT_EQ(query.AddCounter("\\A\\x"), 0);
     EXPECT_EQ(query.GetCounterData(0), "");
     EXPECT_EQ(query.GetCounterData(-1), "");
@@ -154,7 +154,7 @@ TEST(PdhQuery, NoValueOrNoSuchCounterGivesEmptyText) {
 
 TEST(PdhQuery, BuildsPathsFromNameIndexes) {
     ProcCounterFacility facility;
-    clsPDHQuery query(facility);
+    CounterQuery query(facility);
     EXPECT_EQ(query.GetFormatedCounter(238, "_Total", 6), "\\Processor(_Total)\\% Processor Time");
     EXPECT_EQ(query.GetFormatedCounter(230, "parlix#1", 180), "\\Process(parlix#1)\\Working Set");
     const std::string empty = query.GetFormatedCounter(4, "", 24);
@@ -176,7 +176,7 @@ TEST(ProcCounterFacility, ComputesCountersFromProcFiles) {
         test::writeFile(proc / pid / "status", std::string("VmRSS:\t  ") + pid + " kB\n");
     }
     ProcCounterFacility facility(proc.path());
-    clsPDHQuery query(facility);
+    CounterQuery query(facility);
     for (const char* path :
          {"\\Processor(_Total)\\% Processor Time", "\\processor(_total)\\% user time",
           "\\System\\Context Switches/sec", "\\Memory\\Available Bytes", "\\System\\System Up Time",
@@ -208,7 +208,7 @@ TEST(ProcCounterFacility, ComputesCountersFromProcFiles) {
 
 TEST(ProcCounterFacility, ProcessorTimeRisesWhileThisProcessWorks) {
     ProcCounterFacility facility;
-    clsPDHQuery query(facility);
+    CounterQuery query(facility);
     ASSERT_EQ(query.AddCounter("\\Processor(_Total)\\% Processor Time"), 0);
     const std::string self = programNameFromExecutable(currentExecutablePath());
     ASSERT_EQ(query.AddCounter("\\Process(" + self + ")\\Working Set"), 0);

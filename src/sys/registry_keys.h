@@ -11,9 +11,9 @@ class Ui;
 /// Reads and writes string values under key paths such as
 /// "HKEY_LOCAL_MACHINE\SOFTWARE\ZENTROCA\VardexServer". Failures are silent: a read gives empty
 /// text, a write does nothing. Only a path of the wrong form is reported, by a message box.
-class modRegKeys {
+class RegistryKeys {
 public:
-    modRegKeys(RegistryStore& store, Ui& ui);
+    RegistryKeys(RegistryStore& store, Ui& ui);
 
     /// The value's text, or empty text when anything fails.
     std::string ReadRegValue(std::string keyPath, const std::string& valueName);

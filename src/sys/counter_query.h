@@ -10,12 +10,12 @@ namespace parlix {
 
 /// One query of the counter facility with the counters added to it. The query is open for the
 /// object's whole life; closing it on destruction also drops its counters.
-class clsPDHQuery {
+class CounterQuery {
 public:
-    explicit clsPDHQuery(CounterFacility& facility);
-    ~clsPDHQuery();
-    clsPDHQuery(const clsPDHQuery&) = delete;
-    clsPDHQuery& operator=(const clsPDHQuery&) = delete;
+    explicit CounterQuery(CounterFacility& facility);
+    ~CounterQuery();
+    CounterQuery(const CounterQuery&) = delete;
+    CounterQuery& operator=(const CounterQuery&) = delete;
 
     /// The number of counters in the list.
     std::int32_t Count() const;

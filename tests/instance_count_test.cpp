@@ -6,7 +6,7 @@
 
 #include "support/sys_fakes.h"
 #include "support/temp_dir.h"
-#include "sys/mod_process.h"
+#include "sys/instance_count.h"
 
 namespace parlix {
 namespace {
@@ -47,7 +47,7 @@ TEST(RunningInstances, CountsEveryProcessThatLooksLikeACopy) {
         SCOPED_TRACE(c.what);
         FakeProcessTable table;
         table.entries = tableOf(c.images);
-        EXPECT_EQ(modProcess(table, c.ownName).CountRunningInstances(), c.expected);
+        EXPECT_EQ(InstanceCount(table, c.ownName).CountRunningInstances(), c.expected);
     }
 }
 
@@ -55,12 +55,12 @@ TEST(RunningInstances, ProcessThatEndedBeforeItsLookupDoesNotCount) {
     FakeProcessTable table;
     table.entries = tableOf({"Parlix.exe", "Parlix.exe"});
     table.ended = {101};
-    EXPECT_EQ(modProcess(table, "Parlix").CountRunningInstances(), 1);
+    EXPECT_EQ(InstanceCount(table, "Parlix").CountRunningInstances(), 1);
 }
 
 TEST(RunningInstances, ListIsTheSingleIdZeroWithoutATable) {
     FakeProcessTable table;
-    modProcess processes(table, "Parlix");
+    InstanceCount processes(table, "Parlix");
     std::vector<std::uint32_t> ids{7, 8};
     processes.ListProcessIds(ids);
     EXPECT_EQ(ids, std::vector<std::uint32_t>{0});
@@ -106,7 +106,7 @@ TEST(ProcProcessTable, CountsThisRunningTestProgram) {
     ProcProcessTable table;
     const std::string own = programNameFromExecutable(currentExecutablePath());
     ASSERT_FALSE(own.empty());
-    modProcess processes(table, own);
+    InstanceCount processes(table, own);
     EXPECT_EQ(processes.ProcessNameById(static_cast<std::uint32_t>(::getpid())), own);
     // Other test programs of the same name may run alongside.
     EXPECT_GE(processes.CountRunningInstances(), 1);

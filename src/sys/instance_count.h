@@ -47,10 +47,10 @@ std::string programNameFromExecutable(std::string_view executablePath);
 std::string currentExecutablePath();
 
 /// Counts how many copies of the program are running.
-class modProcess {
+class InstanceCount {
 public:
     /// `ownName` is the program's name as programNameFromExecutable gives it.
-    modProcess(ProcessTable& table, std::string ownName);
+    InstanceCount(ProcessTable& table, std::string ownName);
 
     /// Fills `ids` with the id of every running process in table order. When the table cannot
     /// be read or is empty, `ids` holds the single id 0.

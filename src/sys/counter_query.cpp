@@ -1,4 +1,4 @@
-#include "sys/cls_pdh_query.h"
+#include "sys/counter_query.h"
 
 #include <charconv>
 #include <cmath>
@@ -77,7 +77,7 @@ std::string_view suffixOf(std::uint32_t type) {
 
 }  // namespace
 
-clsPDHQuery::clsPDHQuery(CounterFacility& facility) : m_facility(facility) {
+CounterQuery::CounterQuery(CounterFacility& facility) : m_facility(facility) {
     // A query that fails to open stays 0; every later call then reports the facility's code for
     // a bad handle.
     if (auto query = m_facility.openQuery()) {
@@ -85,21 +85,21 @@ clsPDHQuery::clsPDHQuery(CounterFacility& facility) : m_facility(facility) {
     }
 }
 
-clsPDHQuery::~clsPDHQuery() {
+CounterQuery::~CounterQuery() {
     if (m_query != 0) {
         m_facility.closeQuery(m_query);
     }
 }
 
-std::int32_t clsPDHQuery::Count() const {
+std::int32_t CounterQuery::Count() const {
     return static_cast<std::int32_t>(m_counters.size());
 }
 
-bool clsPDHQuery::IsCounterPath(const std::string& path) {
+bool CounterQuery::IsCounterPath(const std::string& path) {
     return m_facility.validatePath(path) == kCounterOk;
 }
 
-std::int32_t clsPDHQuery::AddCounter(const std::string& path) {
+std::int32_t CounterQuery::AddCounter(const std::string& path) {
     if (!IsCounterPath(path)) {
         return -1;
     }
@@ -111,7 +111,7 @@ std::int32_t clsPDHQuery::AddCounter(const std::string& path) {
     return kCounterOk;
 }
 
-bool clsPDHQuery::RemoveCounter(std::int32_t index) {
+bool CounterQuery::RemoveCounter(std::int32_t index) {
     if (index < 0 || index >= Count()) {
         return false;
     }
@@ -121,11 +121,11 @@ bool clsPDHQuery::RemoveCounter(std::int32_t index) {
     return removed;
 }
 
-std::int32_t clsPDHQuery::Collect() {
+std::int32_t CounterQuery::Collect() {
     return m_facility.collectQueryData(m_query);
 }
 
-std::string clsPDHQuery::GetCounterData(std::int32_t index) {
+std::string CounterQuery::GetCounterData(std::int32_t index) {
     // A negative index is no counter either; it must not reach the list.
     if (index < 0 || index >= Count()) {
         return {};
@@ -135,8 +135,8 @@ std::string clsPDHQuery::GetCounterData(std::int32_t index) {
     return value ? FormatCounterValue(value.value()) : std::string();
 }
 
-std::string clsPDHQuery::GetFormatedCounter(std::int32_t objectIndex, const std::string& instance,
-                                            std::int32_t counterIndex) {
+std::string CounterQuery::GetFormatedCounter(std::int32_t objectIndex, const std::string& instance,
+                                             std::int32_t counterIndex) {
     if (objectIndex < 0 || counterIndex < 0) {
         return {};
     }
@@ -148,7 +148,7 @@ std::string clsPDHQuery::GetFormatedCounter(std::int32_t objectIndex, const std:
     return "\\" + object.value() + "(" + instance + ")\\" + counter.value();
 }
 
-std::string clsPDHQuery::FormatCounterValue(const FormattedCounter& value) {
+std::string CounterQuery::FormatCounterValue(const FormattedCounter& value) {
     const std::uint32_t base = value.type & kTypeBaseMask;
     std::string text;
     if ((value.type & kTypeClassMask) != kTypeClassText) {
