@@ -7,8 +7,9 @@
 #include <string>
 
 #include "db/connection.h"
+#include "db/message_queue.h"
 #include "db/open_database.h"
-#include "db/schema_upgrade.h"
+#include "db/recordset.h"
 
 namespace {
 
@@ -18,19 +19,19 @@ std::unique_ptr<parlix::Connection> freshQueue(const std::string& folder) {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     auto db = parlix::createDatabaseFile(folder + "/SMSDB.MDB", parlix::kDatabasePassword);
-    parlix::createQueueTables(*db);
-    parlix::Cmd_AlterDatabase_Click(db.get());
+    parlix::MessageQueue queue(*db);
+    queue.createTables();
+    queue.upgradeSchema();
     db->beginTrans();
     for (int i = 0; i < kRows; ++i) {
-        db->execute("INSERT INTO MessageQueue (Mobileno, Message, Status) VALUES (?, ?, 'Queued')",
-                    {"98765" + std::to_string(10000 + i), std::string(120, 'm')});
+        queue.enqueue("98765" + std::to_string(10000 + i), std::string(120, 'm'));
     }
     db->commitTrans();
     return db;
 }
 
 void markAll(parlix::Connection& db) {
-    auto rs = db.openRecordset("select top 2000 * from MessageQueue where Status='Queued' ");
+    auto rs = parlix::MessageQueue(db).takeQueued(kRows);
     for (; !rs->eof(); rs->moveNext()) {
         benchmark::DoNotOptimize(rs->field("Message").toText());
         rs->setField("MessageID", "user12345-261206-1200-1");

@@ -19,18 +19,13 @@
 #include <vector>
 
 #include "app/send_msg.h"
+#include "app/system_ports.h"
 #include "base/clock.h"
 #include "db/open_database.h"
-#include "dispatch/dispatch_tick.h"
-#include "support/fake_http.h"
 #include "support/fakes.h"
 #include "support/gateway_sim_process.h"
 #include "support/queue_db.h"
-#include "support/sys_fakes.h"
 #include "support/temp_dir.h"
-#include "sys/registry_store.h"
-#include "sys/settings_store.h"
-#include "transport/curl_http_client.h"
 
 namespace parlix {
 namespace {
@@ -73,7 +68,7 @@ Figures drain(test::GatewaySimProcess& sim, long queued, long others) {
     test::TempDir settingsDir;
     {
         auto db = test::makeQueueDatabase(program.str());
-        db->execute("update ProxyConfig set comport=?", {installation});
+        MessageQueue(*db).storeInstallationNumber(installation);
         db->beginTrans();
         const std::string text(160, 'm');
         for (long i = 0; i < others + queued; ++i) {
@@ -82,21 +77,18 @@ Figures drain(test::GatewaySimProcess& sim, long queued, long others) {
         }
         db->commitTrans();
     }
+    test::writeFile(std::filesystem::path(program.str()) / "parlix.conf",
+                    "server1.host=" + sim.serverHost(1) + "\nhttp.connect_timeout_ms=2000\n" +
+                        "http.total_timeout_ms=30000\n");
     test::FakeUi ui;
     CountingClock clock;
-    test::FakeRandom random({0.25});
-    test::FakeProcessTable processes;
-    processes.entries = std::vector<ProcessEntry>{{1, "parlix"}};
-    test::FakeIpv4Table ips;
-    ips.table = std::vector<Ipv4Address>{{127, 0, 0, 1}};
-    CurlHttpClient transfer(ui, {2000, 30000});
-    CurlHttpClient uploader(ui, {2000, 30000});
-    SettingsStore settings(settingsDir.str());
-    RegistryStore registry(program.str() + "/registry.dat");
-    TransportConfig config;
-    config.serverHosts[0] = sim.serverHost(1);
-    SendMsg app(AppEnvironment{program.str(), "parlix", ui, clock, random, processes, ips, transfer,
-                               uploader, settings, registry, config});
+    auto ports =
+        SystemPorts::open(ui, {program.str(), settingsDir.str(), "dispatch_bench", &clock});
+    if (!ports) {
+        std::fprintf(stderr, "%s\n", ports.error().message.c_str());
+        std::exit(1);
+    }
+    SendMsg app(ports.value()->environment());
     app.Form_Load();
     FormModel& f = app.form();
     f.setText("txtUserId", "bench");

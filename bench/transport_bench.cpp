@@ -105,10 +105,10 @@ int main(int argc, char** argv) {
                 long batch = 0;
                 for (auto _ : state) {
                     state.PauseTiming();
-                    test::writeFile(path, payload);
                     sim.post("/_sim/reset");
                     state.ResumeTiming();
-                    if (!uploader.httpConnectSingle(path, "b" + std::to_string(++batch) + "_NWM",
+                    if (!uploader.httpConnectSingle(path, payload,
+                                                    "b" + std::to_string(++batch) + "_NWM",
                                                     sim.host(), "bench")) {
                         state.SkipWithError("the gateway refused the upload");
                         break;

@@ -75,11 +75,11 @@ TEST_F(DispatchTest, BatchSenderWritesRecordsUploadsAndDebitsTheParts) {
                   "9876543210#" + id2 + "#TEXT\r\na~b" + std::string(155, 'x') + "\r\n\r\n\r\n" +
                   "5555555555#" + id3 + "#TEXT\r\n" + std::string(561, 'c') + "\r\n");
     EXPECT_EQ(payloadOf("demo_TAG.SMS"), "ALPHA\r\nALPHA");
-    auto rs = db->openRecordset("select * from MessageQueue where Mobileno='9876543210'");
-    EXPECT_EQ(rs->field("MessageID").toText(), id2);
-    EXPECT_EQ(rs->field("SMSType").toText(), "TEXT");
-    EXPECT_EQ(rs->field("QDateTime").toText(), "2026-12-06 15:04:05");
-    EXPECT_EQ(rs->field("DelDate").toText(), "15:04:05");
+    auto row = test::query(*db, "select * from MessageQueue where Mobileno='9876543210'").at(0);
+    EXPECT_EQ(row["MessageID"].toText(), id2);
+    EXPECT_EQ(row["SMSType"].toText(), "TEXT");
+    EXPECT_EQ(row["QDateTime"].toText(), "2026-12-06 15:04:05");
+    EXPECT_EQ(row["DelDate"].toText(), "15:04:05");
 
     auto debits = sim.debits();
     ASSERT_EQ(debits.size(), 1u);

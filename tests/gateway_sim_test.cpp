@@ -41,8 +41,9 @@ protected:
     // Uploads `utf8` in the payload code page as the file of one flag; returns uploadOk.
     bool uploadPayload(const std::string& flag, const std::string& utf8,
                        const std::string& user = "alice") {
-        writeFile(dir / "payload.SMS", toPayloadCodePage(utf8, kDefaultPayloadCodePage));
-        return uploader.httpConnectSingle((dir / "payload.SMS").string(), flag, sim.host(), user);
+        return uploader.httpConnectSingle((dir / "payload.SMS").string(),
+                                          toPayloadCodePage(utf8, kDefaultPayloadCodePage), flag,
+                                          sim.host(), user);
     }
     std::string postPiece(const std::string& query, const std::string& body,
                           const std::string& contentType = "text/xml") {

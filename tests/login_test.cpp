@@ -155,7 +155,6 @@ TEST_F(LoginTest, ServerNineNeverAnsweringRetriesUntilExit) {
     fx.settings.SaveSetting("Zentroca", "PARLIX", "IP", sim.serverHost(9));
     sim.setFaults("server=9&refuse=1");
     startWithServer(9);
-    auto rs = db->openRecordset("select * from MessageQueue");
     fx.ui.onDoEvents = [&](int n) {
         if (n == 40) {
             f().fire("cmdexit2", Event::Click);

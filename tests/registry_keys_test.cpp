@@ -2,7 +2,8 @@
 
 #include <sys/stat.h>
 
-#include "support/fakes.h"
+#include "base/failure.h"
+#include "support//fakes.h"
 #include "support/temp_dir.h"
 #include "sys/registry_keys.h"
 #include "sys/registry_store.h"
@@ -98,12 +99,11 @@ TEST(RegistryStoreFaults, AFailedWriteIsSilentAndKeepsTheOldValue) {
     test::FakeUi ui;
     bool allowWrites = true;
     RegistryStore store(dir.str() + "/registry.dat",
-                        [&](const std::string& path, const std::string& content) -> Result<bool> {
+                        [&](const std::string& path, const std::string& content) {
                             if (!allowWrites) {
-                                return Error{13, "read-only"};
+                                throw FileError(13, "read-only");
                             }
                             test::writeFile(path, content);
-                            return true;
                         });
     RegistryKeys reg(store, ui);
     reg.CreateRegKey(kKey);

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "base/failure.h"
+
 #include "db/db_error.h"
 #include "support/app_fixture.h"
 #include "support/queue_db.h"
@@ -75,10 +77,9 @@ TEST(Startup, MissingDataSourceFallsBackToTheFileAndRemembersIt) {
     AppFixture fx;
     fx.makeDatabase();
     // The data source cannot be written (no rights on the machine-wide store).
-    fx.registry = RegistryStore(fx.registry.filePath(),
-                                [](const std::string&, const std::string&) -> Result<bool> {
-                                    return Error{13, "read-only"};
-                                });
+    fx.registry = RegistryStore(fx.registry.filePath(), [](const std::string&, const std::string&) {
+        throw FileError(13, "read-only");
+    });
     ASSERT_TRUE(fx.load());
     EXPECT_EQ(fx.form().value("Chk_VistaOS"), 1);
     EXPECT_EQ(fx.setting("PARLIX", "OS"), "1");

@@ -251,11 +251,11 @@ TEST_F(CurlHttpClientTest, UploadsGoDirectWhileGetsUseTheProxyAndNeitherReadsThe
     CurlHttpClient poster(ui, HttpTimeouts{2000, 5000});
     PayloadUploader uploader(poster, ui);
     test::TempDir dir;
-    test::writeFile(dir / "alice_NWM.SMS", "0123456789#alice00001-261206-1504-1#TEXT\r\nhi\r\n");
 
     EXPECT_EQ(getter.get(url("/Parlix/ParlixChk.asp")), "proxied");
-    EXPECT_TRUE(uploader.httpConnectSingle((dir / "alice_NWM.SMS").string(), "b1_NWM", sim.host(),
-                                           "alice"));
+    EXPECT_TRUE(uploader.httpConnectSingle((dir / "alice_NWM.SMS").string(),
+                                           "0123456789#alice00001-261206-1504-1#TEXT\r\nhi\r\n",
+                                           "b1_NWM", sim.host(), "alice"));
     EXPECT_EQ(client.get(url("/Parlix/ParlixChk.asp")), "Server Connected");
 
     EXPECT_EQ(proxy.heads().size(), 1u) << "only the GET with a proxy set may reach the proxy";

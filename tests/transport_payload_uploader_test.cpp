@@ -19,7 +19,6 @@ using test::JsonValue;
 using test::ProgramEnded;
 using test::readFile;
 using test::TempDir;
-using test::writeFile;
 
 // A one-record _NWM payload whose zlib stream is exactly `compressedBytes` long, so that its
 // hex text is twice that. The text is random bytes, which zlib stores nearly as they are; the
@@ -50,8 +49,8 @@ protected:
     void SetUp() override { sim.addAccount({"alice", "pw", 100, true, "", ""}); }
 
     bool upload(const std::string& content, const std::string& userId = "alice") {
-        writeFile(path(), content);
-        return uploader.httpConnectSingle(path(), "20261206_150405126_42_NWM", sim.host(), userId);
+        return uploader.httpConnectSingle(path(), content, "20261206_150405126_42_NWM", sim.host(),
+                                          userId);
     }
     std::string path() const { return (dir / "alice_NWM.SMS").string(); }
 
@@ -163,8 +162,9 @@ TEST_F(PayloadUploaderTest, SendsTheUserIdWithItsSpaces) {
 TEST_F(PayloadUploaderTest, RaisesAFailedTransferAfterRewritingTheFile) {
     const std::string server3 = sim.serverHost(3);
     sim.setFaults("server=3&refuse=1");
-    writeFile(path(), "0123456789#id#TEXT\r\nhi\r\n");
-    EXPECT_THROW(uploader.httpConnectSingle(path(), "b_NWM", server3, "alice"), TransferError);
+    EXPECT_THROW(uploader.httpConnectSingle(path(), "0123456789#id#TEXT\r\nhi\r\n", "b_NWM",
+                                            server3, "alice"),
+                 TransferError);
     EXPECT_TRUE(isUpperHex(readFile(path())));
     EXPECT_TRUE(ui.boxes.empty());
 }

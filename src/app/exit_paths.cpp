@@ -20,13 +20,8 @@ void ExitPaths::closeDatabase() {
 }
 
 void ExitPaths::cmdexit2_Click() {
-    tryStep([&] { m_form.setEnabled("SendMessage", false); });
-    tryStep([&] {
-        if (m_form.dbConnection) {
-            m_form.dbConnection->execute(
-                "update  MessageQueue set Status='Queued' where status='Read'");
-        }
-    });
+    m_form.setEnabled("SendMessage", false);
+    tryStep([&] { m_form.queue().settleTaken(Status::Queued); });
     closeDatabase();
     m_env.ui.endProgram();
 }
@@ -37,9 +32,7 @@ void ExitPaths::Form_Unload() {
 }
 
 void ExitPaths::Command1_Click() {
-    tryStep([&] {
-        m_form.setText("Combo1", m_env.settings.GetSetting(kSettingsApp, "PARLIX", "NO", "1"));
-    });
+    m_form.setText("Combo1", m_env.settings.GetSetting(kSettingsApp, "PARLIX", "NO", "1"));
     m_form.setEnabled("SendMessage", false);
     m_form.setEnabled("fmConnect", false);
 }

@@ -3,7 +3,7 @@
 #include "app/exit_paths.h"
 #include "app/settings_panel.h"
 #include "app/startup.h"
-#include "db/schema_upgrade.h"
+#include "base/continue_on_error.h"
 #include "dispatch/dispatch_tick.h"
 #include "login/login.h"
 #include "reports/delivery_reports.h"
@@ -33,7 +33,7 @@ void SendMsg::attachHandlers() {
     m_form.on("cmdexit2", Event::Click, [this] { m_exit->cmdexit2_Click(); });
     m_form.on("Command1", Event::Click, [this] { m_exit->Command1_Click(); });
     m_form.on("Cmd_AlterDatabase", Event::Click,
-              [this] { Cmd_AlterDatabase_Click(m_form.dbConnection.get()); });
+              [this] { tryStep([this] { m_form.queue().upgradeSchema(); }); });
     m_form.on("Cmd_CheckInternet", Event::Click, [] {});
 }
 

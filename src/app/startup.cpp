@@ -1,7 +1,6 @@
 #include "app/startup.h"
 
 #include <cmath>
-#include <stdexcept>
 
 #include "base/clock.h"
 #include "base/continue_on_error.h"
@@ -9,9 +8,9 @@
 #include "base/random.h"
 #include "base/text.h"
 #include "base/ui.h"
+#include "db/db_error.h"
 #include "db/odbc_dsn.h"
 #include "db/open_database.h"
-#include "db/schema_upgrade.h"
 #include "model/form_model.h"
 #include "model/settings_keys.h"
 #include "sys/instance_count.h"
@@ -31,22 +30,6 @@ std::string windowTitle() {
            std::to_string(PARLIX_VERSION_MINOR) + "." + std::to_string(PARLIX_VERSION_PATCH);
 }
 
-std::int64_t wholeNumberOrThrow(const std::string& text, int bits) {
-    auto n = toWholeNumber(text, bits);
-    if (!n) {
-        throw std::invalid_argument("Type mismatch or overflow converting '" + text + "'");
-    }
-    return *n;
-}
-
-/// A field converted to text; a null cannot be, so a login never saved leaves the boxes alone.
-std::string textOf(const Value& v) {
-    if (v.isNull()) {
-        throw std::invalid_argument("Invalid use of Null");
-    }
-    return v.toText();
-}
-
 }  // namespace
 
 Startup::Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys)
@@ -55,10 +38,8 @@ Startup::Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKe
 void Startup::Form_Load() {
     try {
         checkInstancesAndLoadCredentials();
-    } catch (const std::exception& e) {
-        m_env.ui.msgBox(std::string("Run-time error: ") + e.what(), MsgButtons::Ok,
-                        MsgIcon::Critical);
-        m_env.ui.endProgram();
+    } catch (const OutsideFailure& e) {
+        endWithError(e.what());
     }
     loadSettings();
     applyProxy();
@@ -93,8 +74,8 @@ void Startup::checkInstancesAndLoadCredentials() {
     double remember = std::round(
         leadingNumber(m_regKeys.ReadRegValue(kProgramRegistryKey, "Remember Id PassWord")));
     if (remember < 0 || remember > 2) {
-        throw std::invalid_argument("Invalid property value for the remember box: " +
-                                    shortestDecimal(remember));
+        endWithError("Invalid property value for the remember box: " + shortestDecimal(remember));
+        return;
     }
     m_form.setValue("ChkIdPass", static_cast<int>(remember));
     if (m_form.value("ChkIdPass") != 0) {
@@ -105,26 +86,23 @@ void Startup::checkInstancesAndLoadCredentials() {
 
 void Startup::loadSettings() {
     SettingsStore& s = m_env.settings;
-    tryStep([&] {
-        m_form.serverNo = 1;
-        m_form.serverNo = static_cast<std::int16_t>(
-            wholeNumberOrThrow(s.GetSetting(kSettingsApp, "PARLIX", "NO", "1"), 16));
-    });
-    tryStep([&] { m_form.setText("Combo1", std::to_string(m_form.serverNo)); });
-    tryStep([&] { m_form.setText("TxtNewIP", s.GetSetting(kSettingsApp, "PARLIX", "IP", "")); });
-    tryStep([&] { m_form.setText("Combo2", "TEXT"); });
+    // A stored text that is not a 16-bit number leaves the value as it was.
+    m_form.serverNo = 1;
+    if (auto no = toWholeNumber(s.GetSetting(kSettingsApp, "PARLIX", "NO", "1"), 16)) {
+        m_form.serverNo = static_cast<std::int16_t>(*no);
+    }
+    m_form.setText("Combo1", std::to_string(m_form.serverNo));
+    m_form.setText("TxtNewIP", s.GetSetting(kSettingsApp, "PARLIX", "IP", ""));
+    m_form.setText("Combo2", "TEXT");
     m_form.drTickCount = 1000;
     const std::pair<const char*, const char*> proxyFields[] = {
         {"Text2", "Address"}, {"Text1", "Port"}, {"Text4", "UserName"}, {"Text3", "Password"}};
     for (const auto& [field, key] : proxyFields) {
-        tryStep(
-            [&] { m_form.setText(field, s.GetSetting(kSettingsApp, "ProxySettings", key, "")); });
+        m_form.setText(field, s.GetSetting(kSettingsApp, "ProxySettings", key, ""));
     }
-    tryStep([&] {
-        m_form.setValue("Chk_proxy",
-                        static_cast<int>(wholeNumberOrThrow(
-                            s.GetSetting(kSettingsApp, "ProxySettings", "Proxy", "0"), 16)));
-    });
+    if (auto proxy = toWholeNumber(s.GetSetting(kSettingsApp, "ProxySettings", "Proxy", "0"), 16)) {
+        m_form.setValue("Chk_proxy", static_cast<int>(*proxy));
+    }
 }
 
 void Startup::applyProxy() {
@@ -132,8 +110,10 @@ void Startup::applyProxy() {
         !trimSpaces(m_form.text("Text1")).empty()) {
         TransferSettings& t = m_form.transfer;
         t.proxyHost = m_form.text("Text2");
-        tryStep(
-            [&] { t.proxyPort = static_cast<int>(wholeNumberOrThrow(m_form.text("Text1"), 16)); });
+        // A port that does not fit 16 bits is not handed over; the address still is.
+        if (auto port = toWholeNumber(m_form.text("Text1"), 16)) {
+            t.proxyPort = static_cast<int>(*port);
+        }
         if (!trimSpaces(m_form.text("Text3")).empty() &&
             !trimSpaces(m_form.text("Text4")).empty()) {
             t.userName = m_form.text("Text4");
@@ -167,22 +147,13 @@ bool Startup::openDatabase() {
 }
 
 void Startup::settleQueue() {
-    tryStep([&] {
-        if (m_form.text("txtUserId").empty()) {
-            LoadSavedLogin();
-        }
-    });
+    if (m_form.text("txtUserId").empty()) {
+        LoadSavedLogin();
+    }
     m_form.writeLog("DatabaseLoad: Success");
+    tryStep([&] { m_form.queue().settleTaken(Status::Deleted); });
     tryStep([&] {
-        m_form.dbConnection->execute(
-            "update  MessageQueue set Status='Deleted' where status='Read'");
-    });
-    tryStep([&] {
-        auto rs =
-            m_form.dbConnection->openRecordset("select * from messagequeue where status='Queued'");
-        bool queued = !rs->eof();
-        rs->close();
-        if (queued) {
+        if (m_form.queue().hasQueued()) {
             m_env.ui.msgBox(
                 "Messages are in Queued, Please check Message Queue before connect the server",
                 MsgButtons::Ok, MsgIcon::None, "Zentroca Solutions");
@@ -192,13 +163,12 @@ void Startup::settleQueue() {
 
 void Startup::fixInstallationNumber() {
     tryStep([&] {
-        auto rs = m_form.dbConnection->openRecordset("select * from ProxyConfig ");
-        Value comport = rs->field("comport");
+        MessageQueue queue = m_form.queue();
+        Value comport = queue.installationNumber();
         if (comport.isNull() || trimSpaces(comport.toText()).empty()) {
             std::string number = shortestDecimal(m_env.random.next() * 100000).substr(0, 5);
-            rs->setField("comport", number);
-            m_form.comportNo = rs->field("comport").toText();
-            rs->update();
+            m_form.comportNo = number;
+            queue.storeInstallationNumber(number);
         } else {
             m_form.comportNo = comport.toText();
         }
@@ -207,17 +177,36 @@ void Startup::fixInstallationNumber() {
 
 void Startup::LoadSavedLogin() {
     try {
-        auto rs = m_form.dbConnection->openRecordset("select * from ProxyConfig ");
-        if (m_form.text("txtUserId").empty()) {
-            m_form.setText("txtUserId", textOf(rs->field("user1")));
-            m_form.setText("txtUSerPassWord", textOf(rs->field("pass1")));
-            m_form.setText("Combo1", textOf(rs->field("IPNO")));
-            m_form.setText("TxtNewIP", textOf(rs->field("IPAddress")));
+        SavedLogin saved = m_form.queue().savedLogin();
+        if (!m_form.text("txtUserId").empty()) {
+            return;
         }
-    } catch (const std::exception&) {
+        const std::pair<const char*, const Value*> fields[] = {{"txtUserId", &saved.userId},
+                                                               {"txtUSerPassWord", &saved.password},
+                                                               {"Combo1", &saved.serverNo},
+                                                               {"TxtNewIP", &saved.serverHost}};
+        for (const auto& [element, value] : fields) {
+            // A login never saved is null, which cannot become text: the database is taken for
+            // an older one and upgraded, as when the columns are missing.
+            if (value->isNull()) {
+                upgradeSchema();
+                return;
+            }
+            m_form.setText(element, value->toText());
+        }
+    } catch (const DbError&) {
         // An older database lacks the remembered-login columns: upgrade it and go on.
-        Cmd_AlterDatabase_Click(m_form.dbConnection.get());
+        upgradeSchema();
     }
+}
+
+void Startup::upgradeSchema() {
+    tryStep([&] { m_form.queue().upgradeSchema(); });
+}
+
+void Startup::endWithError(const std::string& description) {
+    m_env.ui.msgBox("Run-time error: " + description, MsgButtons::Ok, MsgIcon::Critical);
+    m_env.ui.endProgram();
 }
 
 }  // namespace parlix

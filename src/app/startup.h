@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "model/app_environment.h"
 
 namespace parlix {
@@ -24,6 +26,9 @@ private:
     void settleQueue();
     void fixInstallationNumber();
     void LoadSavedLogin();
+    void upgradeSchema();
+    /// Reports an error of the steps before the database is opened and ends the program.
+    void endWithError(const std::string& description);
 
     FormModel& m_form;
     const AppEnvironment& m_env;

@@ -3,11 +3,9 @@
 #include <dirent.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <regex>
 
 #include "base/text.h"
 #include "db/db_error.h"
-#include "db/dialect.h"
 #include "db/recordset.h"
 #include "db/statement.h"
 
@@ -75,11 +73,10 @@ std::string findFileIgnoringCase(const std::string& path) {
         return p;
     }
     size_t slash = p.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : p.substr(0, slash);
-    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
-    if (folder.empty()) {
-        folder = "/";
-    }
+    const std::string folder = slash == std::string::npos ? std::string(".")
+                               : slash == 0               ? std::string("/")
+                                                          : p.substr(0, slash);
+    const std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) {
         return p;
@@ -175,36 +172,25 @@ sqlite3* Connection::handle() const {
 
 int Connection::execute(const std::string& sql, const std::vector<Value>& params) {
     sqlite3* db = handle();
-    Statement st(db, translateStatement(sql), params);
+    Statement st(db, sql, params);
     while (st.step()) {
     }
     return sqlite3_changes(db);
 }
 
 Value Connection::scalar(const std::string& sql, const std::vector<Value>& params) {
-    Statement st(handle(), translateStatement(sql), params);
+    Statement st(handle(), sql, params);
     return st.step() && st.columnCount() > 0 ? st.column(0) : Value();
 }
 
-std::unique_ptr<Recordset> Connection::openRecordset(const std::string& sql,
-                                                     const std::vector<Value>& params) {
-    sqlite3* db = handle();
-    std::string translated = translateStatement(sql);
-    static const std::regex select(R"(^\s*select\s+([\s\S]*?)\s+from\s+(\S+)([\s\S]*)$)",
-                                   std::regex::icase);
-    std::smatch m;
-    if (!std::regex_match(translated, m, select)) {
-        throw DbError(kDbBadQuery, "A record set needs a select from one table: " + sql);
-    }
-    std::string table = m[2].str();
-    std::vector<std::int64_t> keys;
-    {
-        Statement st(db, "SELECT rowid FROM " + table + m[3].str(), params);
-        while (st.step()) {
-            keys.push_back(st.column(0).integer());
-        }
-    }
-    return std::make_unique<Recordset>(m_handle, table, m[1].str(), std::move(keys));
+std::int64_t Connection::lastInsertId() const {
+    return sqlite3_last_insert_rowid(handle());
+}
+
+std::unique_ptr<Recordset> Connection::keyset(const std::string& table,
+                                              std::vector<std::int64_t> keys) {
+    handle();
+    return std::make_unique<Recordset>(m_handle, table, std::move(keys));
 }
 
 void Connection::beginTrans() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -48,11 +49,12 @@ public:
 
     /// Runs a statement with its values bound to the `?` marks; the number of rows changed.
     int execute(const std::string& sql, const std::vector<Value>& params = {});
-    /// A record set over a single-table select, with its values bound to the `?` marks.
-    std::unique_ptr<Recordset> openRecordset(const std::string& sql,
-                                             const std::vector<Value>& params = {});
+    /// A keyset record set over the rows of `table` with the given keys, in that order.
+    std::unique_ptr<Recordset> keyset(const std::string& table, std::vector<std::int64_t> keys);
     /// The first column of the first row of a query, or null.
     Value scalar(const std::string& sql, const std::vector<Value>& params = {});
+    /// The key of the row the last INSERT added.
+    std::int64_t lastInsertId() const;
 
     void beginTrans();
     void commitTrans();

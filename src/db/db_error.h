@@ -1,7 +1,8 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "base/failure.h"
 
 namespace parlix {
 
@@ -21,10 +22,10 @@ enum DbErrorNumber : long {
 };
 
 /// What the database layer raises: a number and a description an operator can act on.
-class DbError : public std::runtime_error {
+class DbError : public OutsideFailure {
 public:
     DbError(long number, const std::string& description)
-        : std::runtime_error(description), m_number(number) {}
+        : OutsideFailure(description), m_number(number) {}
     long number() const { return m_number; }
     std::string description() const { return what(); }
 

@@ -1,8 +1,8 @@
 #include "db/odbc_dsn.h"
 
 #include <cstdint>
-#include <exception>
 
+#include "base/failure.h"
 #include "base/ui.h"
 #include "sys/registry_store.h"
 
@@ -79,7 +79,7 @@ void RegisterOdbcDsn(RegistryStore& store, Ui& ui, const std::string& name,
         });
         withKey(store, kOdbcIni + "ODBC Data Sources",
                 [&](std::uint32_t key) { store.setValue(key, name, kRegSz, sz("")); });
-    } catch (const std::exception&) {
+    } catch (const OutsideFailure&) {
         ui.msgBox("Error In Creating DSN");
     }
 }

@@ -25,9 +25,6 @@ bool OpenDatabase(std::unique_ptr<Connection>& dbConnection, bool openFileDirect
     } catch (const DbError& e) {
         env.log.writeLog("DatabaseError: " + std::to_string(e.number()));
         env.log.writeLog("DatabaseError: " + e.description());
-    } catch (const std::exception& e) {
-        env.log.writeLog("DatabaseError: 0");
-        env.log.writeLog(std::string("DatabaseError: ") + e.what());
     }
     env.ui.setBusy(false);
     return false;

@@ -12,15 +12,23 @@ namespace parlix {
 namespace {
 
 std::string quoteIdentifier(const std::string& name) {
-    return "\"" + replaceAll(name, "\"", "\"\"") + "\"";
+    std::string out(1, '"');
+    for (char c : name) {
+        if (c == '"') {
+            out += '"';
+        }
+        out += c;
+    }
+    out += '"';
+    return out;
 }
 
 }  // namespace
 
 Recordset::Recordset(std::shared_ptr<DbHandle> handle, std::string table,
-                     const std::string& selectList, std::vector<std::int64_t> keys)
+                     std::vector<std::int64_t> keys)
     : m_handle(std::move(handle)), m_table(std::move(table)), m_keys(std::move(keys)) {
-    std::string sql = "SELECT " + selectList + " FROM " + m_table + " WHERE rowid=?";
+    std::string sql = "SELECT * FROM " + quoteIdentifier(m_table) + " WHERE rowid=?";
     int rc = sqlite3_prepare_v2(m_handle->db, sql.c_str(), -1, &m_fetch, nullptr);
     if (rc != SQLITE_OK) {
         raiseEngineError(m_handle->db, rc, sql);
@@ -159,7 +167,8 @@ void Recordset::update() {
         checks += " AND " + quoteIdentifier(m_columns[i]) + " IS ?";
         params.push_back(m_values[i]);
     }
-    std::string sql = "UPDATE " + m_table + " SET " + sets + " WHERE rowid=?" + checks;
+    std::string sql =
+        "UPDATE " + quoteIdentifier(m_table) + " SET " + sets + " WHERE rowid=?" + checks;
     sqlite3_stmt*& stmt = m_updates[sql];
     if (stmt == nullptr) {
         int rc = sqlite3_prepare_v2(m_handle->db, sql.c_str(), -1, &stmt, nullptr);

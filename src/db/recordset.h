@@ -19,9 +19,8 @@ struct DbHandle;
 /// under optimistic locking (it fails when another writer changed them meanwhile).
 class Recordset {
 public:
-    /// Rows of `table` with the given keys; `selectList` names the fields ("*" for all).
-    Recordset(std::shared_ptr<DbHandle> handle, std::string table, const std::string& selectList,
-              std::vector<std::int64_t> keys);
+    /// Every field of the rows of `table` with the given keys.
+    Recordset(std::shared_ptr<DbHandle> handle, std::string table, std::vector<std::int64_t> keys);
     ~Recordset();
     Recordset(const Recordset&) = delete;
     Recordset& operator=(const Recordset&) = delete;

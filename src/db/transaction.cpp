@@ -1,8 +1,7 @@
 #include "db/transaction.h"
 
-#include <exception>
-
 #include "db/connection.h"
+#include "db/db_error.h"
 
 namespace parlix {
 
@@ -14,7 +13,7 @@ Transaction::~Transaction() {
     if (m_open) {
         try {
             m_db.rollbackTrans();
-        } catch (const std::exception&) {
+        } catch (const DbError&) {
             // The connection is gone; the engine has rolled the transaction back with it.
         }
     }

@@ -1,19 +1,19 @@
 #include "dispatch/batch_sender.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <stdexcept>
+#include <cerrno>
 
 #include "base/clock.h"
 #include "base/date_time.h"
+#include "base/file.h"
 #include "base/random.h"
 #include "base/text.h"
 #include "base/ui.h"
+#include "db/recordset.h"
 #include "db/transaction.h"
 #include "dispatch/message_format.h"
 #include "model/form_model.h"
 #include "transport/code_page.h"
-#include "transport/file_helpers.h"
 #include "transport/gateway_url.h"
 #include "transport/http_client.h"
 #include "transport/payload_uploader.h"
@@ -23,73 +23,77 @@ namespace parlix {
 namespace {
 
 constexpr int kPartLimit = 2000;
+constexpr long kBatchRowLimit = 2000;
 constexpr const char* kDebitPassword = "pelurvintas";
-
-const char* suffix(bool nwt) {
-    return nwt ? "_NWT" : "_NWM";
-}
 
 }  // namespace
 
+const SenderProfile kBatchProfile{.suffix = "_NWT",
+                                  .withHeader = true,
+                                  .minNumberLength = 10,
+                                  .separator = "\r\n",
+                                  .stampsTime = true,
+                                  .captionBeforeBox = true,
+                                  .logsFailedUpload = false,
+                                  .debitRefused = Status::Queued,
+                                  .debitRefusedLog = "Sent: Faile ",
+                                  .debitRefusedTail = ""};
+
+const SenderProfile kSingleFileProfile{.suffix = "_NWM",
+                                       .withHeader = false,
+                                       .minNumberLength = 0,
+                                       .separator = "",
+                                       .stampsTime = false,
+                                       .captionBeforeBox = false,
+                                       .logsFailedUpload = true,
+                                       .debitRefused = Status::DelSent,
+                                       .debitRefusedLog = "Message Sent but Balance not Deducted ",
+                                       .debitRefusedTail = " , Contect to your vendor"};
+
 BatchSender::BatchSender(FormModel& form, const AppEnvironment& env) : m_form(form), m_env(env) {}
 
-void BatchSender::SendSmsSingleFile_NWT(const std::string& GSMID, const std::string& CDMAID) {
-    send(Kind::Nwt, GSMID, CDMAID);
+void BatchSender::SendSmsSingleFile_NWT(const std::string& senderId) {
+    send(kBatchProfile, kBatchRowLimit, senderId + "\r\n" + senderId);
 }
 
 void BatchSender::SendSmsSingleFile() {
-    send(Kind::Nwm, "", "");
-}
-
-std::string BatchSender::pendingFolder() const {
-    return m_env.programFolder + "/SMS/Pending";
-}
-
-void BatchSender::setAllRead(const char* status) {
-    m_form.dbConnection->execute(std::string("update  MessageQueue set Status='") + status +
-                                 "' where status='Read'");
+    send(kSingleFileProfile, static_cast<long>(m_form.singleBatchSize), "");
 }
 
 void BatchSender::resumeSerial(const std::string& userId) {
     // Message ids carry the minute and a serial that starts again with every run, so a run that
     // starts within the minute of an earlier one would repeat its ids, and delivery reports would
-    // land on both rows. The serial goes on after the highest one used today instead.
+    // land on both rows. The serial goes on after the highest one used today.
     std::string id = messageId(userId, m_form.comportNo, m_env.clock.now(), 0);
     std::string today = id.substr(0, id.size() - std::string("HHmm-0").size());
-    auto rs = m_form.dbConnection->openRecordset(
-        "select MessageID from MessageQueue where MessageID like ?", {today + "%"});
-    for (; !rs->eof(); rs->moveNext()) {
-        std::string used = rs->field("MessageID").toText();
-        if (used.rfind(today, 0) == 0) {
-            auto serial = toWholeNumber(used.substr(used.rfind('-') + 1), 32);
-            if (serial && static_cast<double>(*serial) > m_form.messageSerial) {
-                m_form.messageSerial = static_cast<double>(*serial);
-            }
+    for (const std::string& used : m_form.queue().messageIdsStartingWith(today)) {
+        auto serial = toWholeNumber(used.substr(used.rfind('-') + 1), 32);
+        if (serial && static_cast<double>(*serial) > m_form.messageSerial) {
+            m_form.messageSerial = static_cast<double>(*serial);
         }
     }
 }
 
 void BatchSender::markDiscarded(Recordset& rs) {
     rs.setField("QDateTime", isoDate(m_env.clock.now()));
-    rs.setField("Status", "Discarded");
+    rs.setField("Status", std::string(statusText(Status::Discarded)));
     rs.update();
 }
 
-BatchSender::Batch BatchSender::collect(Kind kind, Recordset& rs) {
-    const bool nwt = kind == Kind::Nwt;
+BatchSender::Batch BatchSender::collect(const SenderProfile& profile, Recordset& rs) {
     const std::string userId = m_form.text("txtUserId");
     Batch batch;
     bool goOn = true;
     while (!rs.eof() && goOn) {
         Value message = rs.field("Message");
-        Value mobile = rs.field("Mobileno");
-        if (message.isNull() || message.toText().empty()) {
-            markDiscarded(rs);
-        } else if ((nwt && (mobile.isNull() || characterCount(mobile.toText()) < 10)) ||
-                   mobile.toText().find_first_of("#\r\n") != std::string::npos) {
-            // No usable number: nothing goes out for it, so it must not be reported sent nor
-            // carry another message's id. A '#' or a line break would split the record and send
-            // the text elsewhere, or make the gateway refuse every batch it is in.
+        std::string mobile = rs.field("Mobileno").toText();
+        // A row without text or a usable number is discarded: nothing goes out for it, so it
+        // must not be reported sent nor carry another message's id. A '#' or a line break in the
+        // number would split the record and send the text elsewhere, or make the gateway refuse
+        // every batch it is in.
+        if (message.isNull() || message.toText().empty() ||
+            characterCount(mobile) < profile.minNumberLength ||
+            mobile.find_first_of("#\r\n") != std::string::npos) {
             markDiscarded(rs);
         } else {
             std::string text = message.toText();
@@ -105,7 +109,7 @@ BatchSender::Batch BatchSender::collect(Kind kind, Recordset& rs) {
             DateTime now = m_env.clock.now();
             std::string id = messageId(userId, m_form.comportNo, now, m_form.messageSerial);
             std::string type = m_form.text("Combo2");
-            batch.payload += lastTen(mobile.toText()) + "#" + id + "#" + type + "\r\n" +
+            batch.payload += lastTen(mobile) + "#" + id + "#" + type + "\r\n" +
                              normalizeMessageText(text) + "\r\n";
             if (batch.partCount >= kPartLimit) {
                 goOn = false;
@@ -113,27 +117,26 @@ BatchSender::Batch BatchSender::collect(Kind kind, Recordset& rs) {
             rs.setField("MessageID", id);
             rs.setField("SmsType", type);
             rs.setField("DelDate", isoTime(now));
-            rs.setField("QDateTime", nwt ? isoDateTime(now) : isoDate(now));
-            rs.setField("Status", "Read");
+            rs.setField("QDateTime", profile.stampsTime ? isoDateTime(now) : isoDate(now));
+            rs.setField("Status", std::string(statusText(Status::Read)));
             rs.update();
         }
         rs.moveNext();
-        if (nwt && !rs.eof()) {
-            batch.payload += "\r\n";
+        if (!rs.eof()) {
+            batch.payload += profile.separator;
         }
     }
     return batch;
 }
 
-void BatchSender::send(Kind kind, const std::string& GSMID, const std::string& CDMAID) {
-    const bool nwt = kind == Kind::Nwt;
+void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::string& header) {
     m_uploadCompleted = false;
     const std::string userId = m_form.text("txtUserId");
     if (userId.find('/') != std::string::npos || userId.find('\0') != std::string::npos) {
-        throw std::invalid_argument("the user id cannot name a payload file: it holds a '/'");
+        throw FileError(EINVAL, "the user id cannot name a payload file: it holds a '/'");
     }
-    const std::string folder = pendingFolder();
-    std::filesystem::create_directories(folder);
+    const std::string folder = m_env.programFolder + "/SMS/Pending";
+    makeFolders(folder);
 
     if (!m_serialResumed) {
         resumeSerial(userId);
@@ -141,71 +144,66 @@ void BatchSender::send(Kind kind, const std::string& GSMID, const std::string& C
     }
     Batch batch;
     {
-        auto rs = m_form.dbConnection->openRecordset(
-            nwt ? std::string("select top 2000 * from MessageQueue where Status='Queued' ")
-                : "select top " + std::to_string(static_cast<long long>(m_form.singleBatchSize)) +
-                      " * from MessageQueue where  Status='Queued' ");
+        auto rs = m_form.queue().takeQueued(rowLimit);
         // One transaction for the batch's row saves: one disk sync per batch, and an error
         // halfway leaves every row as it was.
         Transaction tx(*m_form.dbConnection);
-        batch = collect(kind, *rs);
+        batch = collect(profile, *rs);
         tx.commit();
     }
     const std::string& codePage = m_env.config.payloadCodePage;
-    WriteWholeFile(folder + "/" + userId + suffix(nwt) + ".SMS",
-                   toPayloadCodePage(batch.payload, codePage));
-    if (nwt) {
-        WriteWholeFile(folder + "/" + userId + "_TAG.SMS",
-                       toPayloadCodePage(CDMAID + "\r\n" + GSMID, codePage));
+    const std::string messagePath = folder + "/" + userId + std::string(profile.suffix) + ".SMS";
+    const std::string messageFile = toPayloadCodePage(batch.payload, codePage);
+    writeFileAtomic(messagePath, messageFile);
+    const std::string headerPath = folder + "/" + userId + "_TAG.SMS";
+    std::string headerFile;
+    if (profile.withHeader) {
+        headerFile = toPayloadCodePage(header, codePage);
+        writeFileAtomic(headerPath, headerFile);
     }
     auto sentCaption = [&] {
         m_form.setText("LblSent",
                        "Sent = " + std::to_string(static_cast<long long>(m_form.sentSmsCount)));
     };
-    if (nwt) {
+    if (profile.captionBeforeBox) {
         sentCaption();
     }
     if (m_form.smsBalance <= batch.partCount) {
         m_env.ui.msgBox("SMS balance zero Send only " + std::to_string(m_form.smsBalance) + " SMS");
     }
-    if (!nwt) {
+    if (!profile.captionBeforeBox) {
         sentCaption();
     }
     m_form.uploadOk = false;
     std::string stamp;
     if (batch.partCount != 0) {
         stamp = batchStamp(m_env.clock.now(), m_env.random.next());
-        m_form.uploadOk = upload(kind, folder, stamp);
+        PayloadUploader uploader(m_env.uploader, m_env.ui);
+        if (profile.withHeader) {
+            // Only the message file's outcome counts: the header's is overwritten by it.
+            uploader.httpConnectSingle(headerPath, headerFile, stamp + "_TAG", m_form.serverAddress,
+                                       userId);
+        }
+        m_form.uploadOk = uploader.httpConnectSingle(messagePath, messageFile,
+                                                     stamp + std::string(profile.suffix),
+                                                     m_form.serverAddress, userId);
         m_uploadCompleted = m_form.uploadOk;
     }
     if (!m_form.uploadOk) {
-        if (!nwt) {
+        if (profile.logsFailedUpload) {
             m_form.writeLog("Sent: Failed " + std::to_string(batch.partCount) + " " +
                             generalDateTime(m_env.clock.now()));
-            setAllRead("Queued");
-        } else if (batch.partCount != 0) {
-            // A refused upload sent nothing: the rows go back to the queue.
-            setAllRead("Queued");
+        }
+        // A refused upload sent nothing: the rows go back to the queue.
+        if (profile.logsFailedUpload || batch.partCount != 0) {
+            m_form.queue().settleTaken(Status::Queued);
         }
         return;
     }
-    debit(kind, batch.partCount, stamp);
+    debit(profile, batch.partCount, stamp);
 }
 
-bool BatchSender::upload(Kind kind, const std::string& folder, const std::string& stamp) {
-    PayloadUploader uploader(m_env.uploader, m_env.ui);
-    const std::string userId = m_form.text("txtUserId");
-    if (kind == Kind::Nwt) {
-        // The header's outcome is overwritten by the message file's, as it always was.
-        uploader.httpConnectSingle(folder + "/" + userId + "_TAG.SMS", stamp + "_TAG",
-                                   m_form.serverAddress, userId);
-    }
-    return uploader.httpConnectSingle(folder + "/" + userId + suffix(kind == Kind::Nwt) + ".SMS",
-                                      stamp + suffix(kind == Kind::Nwt), m_form.serverAddress,
-                                      userId);
-}
-
-void BatchSender::debit(Kind kind, int partCount, const std::string& stamp) {
+void BatchSender::debit(const SenderProfile& profile, int partCount, const std::string& stamp) {
     m_form.smsBalance = std::max(0, m_form.smsBalance - partCount);
     m_form.requestUrl = gatewayUrl("http://", m_form.serverAddress, "/Parlix/Debit.asp",
                                    {{"UserId", trimSpaces(m_form.text("txtUserId"))},
@@ -213,17 +211,15 @@ void BatchSender::debit(Kind kind, int partCount, const std::string& stamp) {
                                     {"DebitSMS", std::to_string(partCount)},
                                     {"Flnm", trimSpaces(stamp)}});
     std::string reply = m_env.transfer.get(m_form.requestUrl);
-    std::string when = " " + generalDateTime(m_env.clock.now());
+    const std::string count = std::to_string(partCount);
+    const std::string when = " " + generalDateTime(m_env.clock.now());
     if (reply == "Success") {
-        m_form.writeLog("Successfully Sent: " + std::to_string(partCount) + when);
-        setAllRead("Sent");
-    } else if (kind == Kind::Nwt) {
-        m_form.writeLog("Sent: Faile " + std::to_string(partCount) + when);
-        setAllRead("Queued");
+        m_form.writeLog("Successfully Sent: " + count + when);
+        m_form.queue().settleTaken(Status::Sent);
     } else {
-        m_form.writeLog("Message Sent but Balance not Deducted " + std::to_string(partCount) +
-                        " , Contect to your vendor" + when);
-        setAllRead("DelSent");
+        m_form.writeLog(std::string(profile.debitRefusedLog) + count +
+                        std::string(profile.debitRefusedTail) + when);
+        m_form.queue().settleTaken(profile.debitRefused);
     }
     m_form.setText("lblSMS", "Balance SMS: " + std::to_string(m_form.smsBalance));
     m_form.uploadOk = false;

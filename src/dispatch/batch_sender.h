@@ -1,7 +1,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
+#include "db/message_queue.h"
 #include "model/app_environment.h"
 
 namespace parlix {
@@ -9,35 +11,58 @@ namespace parlix {
 class FormModel;
 class Recordset;
 
-/// The two senders: each turns queued rows into one payload, has it uploaded and debited, and
+/// What sets the two senders apart. Everything else about a batch is the same for both.
+struct SenderProfile {
+    /// Ends the message file's name and the batch's upload flag.
+    std::string_view suffix;
+    /// A header file with the sender ids goes up first.
+    bool withHeader = false;
+    /// Characters a number needs; a row with a shorter one is discarded.
+    std::size_t minNumberLength = 0;
+    /// Written after every row handled when more rows follow.
+    std::string_view separator;
+    /// A taken row's QDateTime holds the time of day as well as the date.
+    bool stampsTime = false;
+    /// "Sent = " is shown before the balance box rather than after it.
+    bool captionBeforeBox = false;
+    /// A refused upload, or a batch with nothing to upload, is logged as "Sent: Failed".
+    bool logsFailedUpload = false;
+    /// A debit the gateway does not confirm: the rows' status, and the log line around the count.
+    Status debitRefused = Status::Queued;
+    std::string_view debitRefusedLog;
+    std::string_view debitRefusedTail;
+};
+
+/// With a sender id: a header file and a message file with empty lines between records, up to
+/// 2000 rows, numbers of 10 or more characters.
+extern const SenderProfile kBatchProfile;
+/// Without one: a single message file, `singleBatchSize` rows, every number as it is.
+extern const SenderProfile kSingleFileProfile;
+
+/// The senders: each turns queued rows into one payload, has it uploaded and debited, and
 /// settles the rows' status by the outcome.
 class BatchSender {
 public:
     BatchSender(FormModel& form, const AppEnvironment& env);
 
-    /// With a sender id: a header file and a message file with empty lines between records,
-    /// up to 2000 rows, numbers of 10 or more characters.
-    void SendSmsSingleFile_NWT(const std::string& GSMID, const std::string& CDMAID);
-    /// Without one: a single message file, `singleBatchSize` rows, every number as it is.
+    /// The batch sender; `senderId` goes into the header file twice.
+    void SendSmsSingleFile_NWT(const std::string& senderId);
+    /// The single-file sender.
     void SendSmsSingleFile();
 
     /// Whether the current batch's upload was accepted, for settling after an error.
     bool uploadCompleted() const { return m_uploadCompleted; }
 
 private:
-    enum class Kind { Nwt, Nwm };
     struct Batch {
         std::string payload;
         int partCount = 0;
     };
 
-    void send(Kind kind, const std::string& GSMID, const std::string& CDMAID);
-    Batch collect(Kind kind, Recordset& rs);
+    void send(const SenderProfile& profile, long rowLimit, const std::string& header);
+    Batch collect(const SenderProfile& profile, Recordset& rs);
     void markDiscarded(Recordset& rs);
-    bool upload(Kind kind, const std::string& folder, const std::string& stamp);
-    void debit(Kind kind, int partCount, const std::string& stamp);
-    void setAllRead(const char* status);
-    std::string pendingFolder() const;
+    void debit(const SenderProfile& profile, int partCount, const std::string& stamp);
     void resumeSerial(const std::string& userId);
 
     FormModel& m_form;

@@ -1,8 +1,5 @@
 #include "dispatch/dispatch_tick.h"
 
-#include <algorithm>
-#include <exception>
-
 #include "base/clock.h"
 #include "base/continue_on_error.h"
 #include "base/date_time.h"
@@ -27,7 +24,7 @@ void DispatchTick::SendMessage_Timer() {
     if (m_form.smsBalance != 0) {
         try {
             DecideSendSMS();
-        } catch (const std::exception& e) {
+        } catch (const OutsideFailure& e) {
             recover(e);
         }
     } else {
@@ -38,7 +35,7 @@ void DispatchTick::SendMessage_Timer() {
         if (m_form.drTickCount > 900 && m_downloadReports) {
             try {
                 m_downloadReports();
-            } catch (const std::exception& e) {
+            } catch (const OutsideFailure& e) {
                 m_form.writeLog(std::string("Delivery reports: ") + e.what());
             }
         }
@@ -46,16 +43,13 @@ void DispatchTick::SendMessage_Timer() {
     m_form.setEnabled("SendMessage", true);
 }
 
-void DispatchTick::recover(const std::exception& e) {
+void DispatchTick::recover(const OutsideFailure& e) {
     m_form.writeLog(std::string("Dispatch error: ") + e.what() + " " +
                     generalDateTime(m_env.clock.now()));
     // Rows taken for this batch must not stay "Read", where the next start would delete them:
     // once the gateway has the payload they count as sent, before that they are queued again.
-    const char* status = m_sender.uploadCompleted() ? "DelSent" : "Queued";
-    bool settled = tryStep([&] {
-        m_form.dbConnection->execute(std::string("update  MessageQueue set Status='") + status +
-                                     "' where status='Read'");
-    });
+    Status status = m_sender.uploadCompleted() ? Status::DelSent : Status::Queued;
+    bool settled = tryStep([&] { m_form.queue().settleTaken(status); });
     if (!settled) {
         m_form.writeLog("Dispatch error: the rows of the batch could not be settled");
     }
@@ -63,13 +57,12 @@ void DispatchTick::recover(const std::exception& e) {
 }
 
 void DispatchTick::DecideSendSMS() {
-    auto rs = m_form.dbConnection->openRecordset(
-        "SELECT top 5000 * FROM MessageQueue  WHERE [Status] = 'Queued'");
+    constexpr long kCountLimit = 5000;
+    long n = m_form.queue().countQueued(kCountLimit);
     m_env.ui.doEvents();
-    if (!rs->eof()) {
-        long n = rs->recordCount();
+    if (n > 0) {
         m_form.writeLog("Records found - " + std::to_string(n));
-        m_form.singleBatchSize = static_cast<double>(std::min(n, 5000L));
+        m_form.singleBatchSize = static_cast<double>(n);
         if (m_form.singleBatchSize > 100) {
             m_form.singleBatchSize -= 100;
         }
@@ -82,14 +75,11 @@ void DispatchTick::DecideSendSMS() {
             if (senderId.empty()) {
                 m_sender.SendSmsSingleFile();
             } else {
-                m_sender.SendSmsSingleFile_NWT(senderId, senderId);
+                m_sender.SendSmsSingleFile_NWT(senderId);
             }
         }
     }
     m_env.ui.doEvents();
-    if (rs->isOpen()) {
-        rs->close();
-    }
 }
 
 }  // namespace parlix

@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "base/failure.h"
 #include "dispatch/batch_sender.h"
 #include "model/app_environment.h"
 
@@ -26,7 +27,7 @@ public:
     BatchSender& sender() { return m_sender; }
 
 private:
-    void recover(const std::exception& e);
+    void recover(const OutsideFailure& e);
 
     FormModel& m_form;
     const AppEnvironment& m_env;

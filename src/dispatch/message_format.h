@@ -18,8 +18,8 @@ int smsParts(std::size_t characters);
 std::string messageId(const std::string& userId, const std::string& comportNo, const DateTime& now,
                       double serial);
 /// The batch name: "yyyyMMdd_HHmmss", the month and second again without leading zeros, "_" and
-/// a random number below 9999999. The doubled month and second are the form the gateway has
-/// always been sent, so they stay.
+/// a random number below 9999999. The month and second appear twice because that is the form
+/// the gateway knows batch names by.
 std::string batchStamp(const DateTime& now, double randomFraction);
 /// The last 10 characters of a number (all of it when shorter).
 std::string lastTen(const std::string& mobile);

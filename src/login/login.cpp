@@ -3,12 +3,12 @@
 #include "base/clock.h"
 #include "base/continue_on_error.h"
 #include "base/date_time.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "base/ui.h"
 #include "model/form_model.h"
 #include "model/settings_keys.h"
 #include "sys/settings_store.h"
-#include "transport/file_helpers.h"
 #include "transport/gateway_url.h"
 #include "transport/http_client.h"
 
@@ -76,14 +76,13 @@ void Login::cmdConnect2_Click() {
 
 void Login::saveLoginToDatabase() {
     // The server number goes in as a number: text that is not one fails the update, which is
-    // ignored like any other failure of this step.
+    // skipped like any other failure of this step.
     auto number = toWholeNumber(m_form.text("Combo1"), 32);
-    if (!number || !m_form.dbConnection) {
-        throw std::invalid_argument("no server number to remember");
+    if (!number) {
+        return;
     }
-    m_form.dbConnection->execute("Update proxyconfig set user1=?, pass1=?,IPNO=?,ipaddress=?",
-                                 {m_form.text("txtUserId"), m_form.text("txtUSerPassWord"),
-                                  std::to_string(*number), m_form.text("TxtNewIP")});
+    m_form.queue().saveLogin(m_form.text("txtUserId"), m_form.text("txtUSerPassWord"),
+                             std::to_string(*number), m_form.text("TxtNewIP"));
 }
 
 std::string Login::checkServers() {
@@ -133,7 +132,7 @@ void Login::connectFailed(const std::string& reply) {
     m_form.serverAddress.clear();
     m_form.setEnabled("cmdConnect2", true);
     m_form.setEnabled("SendMessage", false);
-    tryStep([&] { WriteWholeFile(m_env.programFolder + "/LastErr.txt", reply); });
+    tryStep([&] { writeFileAtomic(m_env.programFolder + "/LastErr.txt", reply); });
 }
 
 void Login::logIn() {

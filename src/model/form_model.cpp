@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "db/db_error.h"
+
 namespace parlix {
 
 namespace {
@@ -135,6 +137,13 @@ void FormModel::on(const std::string& name, Event event, Handler handler) {
 
 void FormModel::observe(Observer observer) {
     m_observers.push_back(std::move(observer));
+}
+
+MessageQueue FormModel::queue() {
+    if (!dbConnection) {
+        throw DbError(kDbNotOpen, "The database connection is not open");
+    }
+    return MessageQueue(*dbConnection);
 }
 
 void FormModel::writeLog(const std::string& entry) {

@@ -9,6 +9,7 @@
 
 #include "base/activity_log.h"
 #include "db/connection.h"
+#include "db/message_queue.h"
 #include "model/element.h"
 
 namespace parlix {
@@ -72,6 +73,9 @@ public:
     void writeLog(const std::string& entry) override;
     /// Puts `line` and one line break on top of `txt_msg`, above at most 3000 older characters.
     void prependToLog(const std::string& line);
+
+    /// The queue repository over `dbConnection`; raises DbError when there is no connection.
+    MessageQueue queue();
 
     // Values shared by the window's subsystems.
     std::unique_ptr<Connection> dbConnection;

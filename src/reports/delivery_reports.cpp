@@ -1,7 +1,6 @@
 #include "reports/delivery_reports.h"
 
 #include <cstdio>
-#include <exception>
 
 #include "base/clock.h"
 #include "base/continue_on_error.h"
@@ -62,7 +61,7 @@ void DeliveryReports::DownloadDeliveryReports() {
     m_form.setEnabled("SendMessage", false);
     try {
         download();
-    } catch (const std::exception& e) {
+    } catch (const OutsideFailure& e) {
         m_form.writeLog(std::string("Delivery reports: ") + e.what());
     }
     tryStep([&] { m_env.transfer.cancel(); });
@@ -97,6 +96,7 @@ void DeliveryReports::download() {
 }
 
 void DeliveryReports::applyReports(const std::vector<std::string>& pieces) {
+    MessageQueue queue = m_form.queue();
     long unreadable = 0;
     std::string firstUnreadable;
     for (size_t start = 0; start < pieces.size(); start += kChunk) {
@@ -121,10 +121,8 @@ void DeliveryReports::applyReports(const std::vector<std::string>& pieces) {
                     }
                     continue;
                 }
-                m_form.dbConnection->execute(
-                    "update MessageQueue set DeliverStatus=?, DeliverReason=? , DeliverDateTime "
-                    "= ? where Messageid=?",
-                    {trimSpaces(fields[1]), trimSpaces(fields[3]), *iso, trimSpaces(fields[0])});
+                queue.applyReport(trimSpaces(fields[0]), trimSpaces(fields[1]),
+                                  trimSpaces(fields[3]), *iso);
             }
             tx.commit();
         }

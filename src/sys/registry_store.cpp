@@ -1,9 +1,9 @@
 #include "sys/registry_store.h"
 
-#include <cerrno>
+#include <charconv>
 #include <sstream>
 
-#include "base/atomic_file.h"
+#include "base/file.h"
 #include "base/text.h"
 
 namespace parlix {
@@ -104,7 +104,7 @@ RegistryStore::RegistryStore(std::string filePath, Writer writer)
     : m_path(std::move(filePath)), m_writer(std::move(writer)) {
     if (!m_writer) {
         m_writer = [](const std::string& path, const std::string& content) {
-            return writeFileAtomic(path, content, 0600);
+            writeFileAtomic(path, content, 0600);
         };
     }
 }
@@ -117,14 +117,16 @@ std::string RegistryStore::fullPath(std::uint32_t root, const std::string& subKe
 
 Result<RegistryStore::Keys> RegistryStore::load() const {
     Keys keys;
-    auto content = readWholeFileBytes(m_path);
-    if (!content) {
-        if (content.error().code == ENOENT) {
-            return keys;
-        }
-        return content.error();
+    std::optional<std::string> content;
+    try {
+        content = readFileIfPresent(m_path);
+    } catch (const FileError& e) {
+        return Error{kRegBadDb, e.what()};
     }
-    std::istringstream in(content.value());
+    if (!content) {
+        return keys;
+    }
+    std::istringstream in(*content);
     std::string line;
     StoredKey* current = nullptr;
     while (std::getline(in, line)) {
@@ -154,8 +156,11 @@ Result<RegistryStore::Keys> RegistryStore::load() const {
         }
         StoredValue v;
         v.name = name;
-        v.type = static_cast<std::uint32_t>(std::stoul(line.substr(i + 2, colon - i - 2)));
-        if (!fromHex(line.substr(colon + 1), &v.data)) {
+        const char* typeBegin = line.data() + i + 2;
+        const char* typeEnd = line.data() + colon;
+        auto [typeStop, typeErr] = std::from_chars(typeBegin, typeEnd, v.type);
+        if (typeErr != std::errc() || typeStop != typeEnd || typeBegin == typeEnd ||
+            !fromHex(line.substr(colon + 1), &v.data)) {
             return Error{kRegBadDb, "unreadable data in " + m_path};
         }
         current->values[toLower(name)] = v;
@@ -172,7 +177,12 @@ long RegistryStore::save(const Keys& keys) {
             out << quoteName(v.name) << '=' << v.type << ':' << toHex(v.data) << '\n';
         }
     }
-    return m_writer(m_path, out.str()) ? kRegOk : kRegAccessDenied;
+    try {
+        m_writer(m_path, out.str());
+        return kRegOk;
+    } catch (const FileError&) {
+        return kRegAccessDenied;
+    }
 }
 
 long RegistryStore::openKey(std::uint32_t root, const std::string& subKey, std::uint32_t,

@@ -44,7 +44,8 @@ std::string rootKeyName(std::uint32_t root);
 /// without regard to case. Every change rewrites the file atomically with owner-only rights.
 class RegistryStore {
 public:
-    using Writer = std::function<Result<bool>(const std::string& path, const std::string& content)>;
+    /// Replaces the file's content; raises FileError when it cannot.
+    using Writer = std::function<void(const std::string& path, const std::string& content)>;
 
     /// `writer` replaces the file's content; the default writes a temporary file and renames it.
     explicit RegistryStore(std::string filePath, Writer writer = {});

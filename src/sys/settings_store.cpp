@@ -1,12 +1,10 @@
 #include "sys/settings_store.h"
 
-#include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <vector>
 
-#include "base/atomic_file.h"
+#include "base/file.h"
 #include "base/text.h"
 
 namespace parlix {
@@ -99,7 +97,7 @@ SettingsStore::SettingsStore(std::string folder, Writer writer)
     : m_folder(std::move(folder)), m_writer(std::move(writer)) {
     if (!m_writer) {
         m_writer = [](const std::string& path, const std::string& content) {
-            return writeFileAtomic(path, content, 0600);
+            writeFileAtomic(path, content, 0600);
         };
     }
 }
@@ -120,11 +118,16 @@ std::string SettingsStore::filePath(const std::string& app) const {
 std::string SettingsStore::GetSetting(const std::string& app, const std::string& section,
                                       const std::string& key,
                                       const std::string& defaultValue) const {
-    auto content = readWholeFileBytes(filePath(app));
+    std::optional<std::string> content;
+    try {
+        content = readFileIfPresent(filePath(app));
+    } catch (const FileError&) {
+        return defaultValue;
+    }
     if (!content) {
         return defaultValue;
     }
-    for (const Section& s : parse(content.value())) {
+    for (const Section& s : parse(*content)) {
         if (!iequals(s.name, section)) {
             continue;
         }
@@ -139,11 +142,13 @@ std::string SettingsStore::GetSetting(const std::string& app, const std::string&
 
 bool SettingsStore::SaveSetting(const std::string& app, const std::string& section,
                                 const std::string& key, const std::string& value) {
-    auto content = readWholeFileBytes(filePath(app));
-    if (!content && content.error().code != ENOENT) {
+    std::optional<std::string> content;
+    try {
+        content = readFileIfPresent(filePath(app));
+    } catch (const FileError&) {
         return false;  // never replace a file we could not read
     }
-    std::vector<Section> sections = parse(content ? content.value() : std::string());
+    std::vector<Section> sections = parse(content.value_or(""));
     Section* target = nullptr;
     for (Section& s : sections) {
         if (iequals(s.name, section)) {
@@ -166,9 +171,13 @@ bool SettingsStore::SaveSetting(const std::string& app, const std::string& secti
     if (!found) {
         target->entries.push_back({key, value});
     }
-    std::error_code ec;
-    std::filesystem::create_directories(m_folder, ec);
-    return m_writer(filePath(app), render(sections)).ok();
+    try {
+        makeFolders(m_folder);
+        m_writer(filePath(app), render(sections));
+        return true;
+    } catch (const FileError&) {
+        return false;
+    }
 }
 
 }  // namespace parlix

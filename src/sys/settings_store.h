@@ -3,8 +3,6 @@
 #include <functional>
 #include <string>
 
-#include "base/result.h"
-
 namespace parlix {
 
 /// The per-user settings store: text values addressed by application, section and key, one INI
@@ -12,7 +10,8 @@ namespace parlix {
 /// regard to case. Every save rewrites the file atomically, readable by its owner only.
 class SettingsStore {
 public:
-    using Writer = std::function<Result<bool>(const std::string& path, const std::string& content)>;
+    /// Replaces a file's content; raises FileError when it cannot.
+    using Writer = std::function<void(const std::string& path, const std::string& content)>;
 
     /// `folder` holds the files ("<application>.ini").
     explicit SettingsStore(std::string folder, Writer writer = {});

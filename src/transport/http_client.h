@@ -1,16 +1,16 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
+
+#include "base/failure.h"
 
 namespace parlix {
 
 /// A request that did not bring back a whole reply: no connection, a time-out, a cut
 /// connection, a cancel. The message names the host, never the query, which may hold a password.
-class TransferError : public std::runtime_error {
+class TransferError : public OutsideFailure {
 public:
-    TransferError(const std::string& message, int code)
-        : std::runtime_error(message), m_code(code) {}
+    TransferError(const std::string& message, int code) : OutsideFailure(message), m_code(code) {}
     /// The transfer library's own error number; 0 when the transfer was cancelled.
     int code() const { return m_code; }
 

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 #include <climits>
+#include <new>
 
 namespace parlix {
 
@@ -44,7 +45,7 @@ void ZlibCodec::CompressString(std::string& text, int /*level*/) const noexcept 
         }
         out.resize(outLength);
         text = std::move(out);
-    } catch (...) {
+    } catch (const std::bad_alloc&) {
         // Compression is best effort by contract: the caller goes on with the text as it was.
     }
 }

@@ -239,11 +239,10 @@ protected:
 
     std::map<std::int64_t, StoredRow> storedRows() {
         std::map<std::int64_t, StoredRow> rows;
-        auto rs = outside->openRecordset("select * from MessageQueue");
-        for (; !rs->eof(); rs->moveNext()) {
-            rows[rs->field("ID").integer()] = {
-                rs->field("Status").toText(), rs->field("MessageID"), rs->field("DeliverStatus"),
-                rs->field("DeliverReason"), rs->field("DeliverDateTime")};
+        for (const auto& row : test::query(*outside, "select * from MessageQueue")) {
+            rows[row["ID"].integer()] = {row["Status"].toText(), row["MessageID"],
+                                         row["DeliverStatus"], row["DeliverReason"],
+                                         row["DeliverDateTime"]};
         }
         return rows;
     }

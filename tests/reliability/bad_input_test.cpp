@@ -16,8 +16,8 @@
 #include <fstream>
 
 #include "base/text.h"
+#include "db/message_queue.h"
 #include "db/open_database.h"
-#include "db/schema_upgrade.h"
 #include "hostile_server.h"
 #include "live_dispatch.h"
 #include "support/queue_db.h"
@@ -106,10 +106,11 @@ TEST_F(HostileRowTest, EveryOddRowIsSentAsWrittenOrLeftWithAClearStatus) {
     for (size_t i = 0; i < cases.size(); ++i) {
         const RowCase& rc = cases[i];
         SCOPED_TRACE(rc.label);
-        auto rs = db->openRecordset("select * from MessageQueue where ID=?",
-                                    {static_cast<std::int64_t>(i + 1)});
-        EXPECT_EQ(rs->field("Status"), rc.after);
-        EXPECT_EQ(rs->field("Message"), rc.message) << "the row's text was changed";
+        auto rs = test::query(*db, "select * from MessageQueue where ID=?",
+                              {static_cast<std::int64_t>(i + 1)})
+                      .at(0);
+        EXPECT_EQ(rs["Status"], rc.after);
+        EXPECT_EQ(rs["Message"], rc.message) << "the row's text was changed";
         if (rc.received.empty()) {
             continue;
         }
@@ -117,7 +118,7 @@ TEST_F(HostileRowTest, EveryOddRowIsSentAsWrittenOrLeftWithAClearStatus) {
         auto it = byText.find(rc.received);
         ASSERT_NE(it, byText.end()) << "the gateway did not receive the expected text";
         EXPECT_EQ((*it->second)["number"].str(), rc.number);
-        EXPECT_EQ((*it->second)["messageId"].str(), rs->field("MessageID").toText());
+        EXPECT_EQ((*it->second)["messageId"].str(), rs["MessageID"].toText());
     }
     figure("hostile queue rows tried", static_cast<long long>(cases.size()));
     figure("hostile queue rows sent", sent);
@@ -247,16 +248,16 @@ TEST_F(HostileGatewayTest, DeliveryReportsCarryingSqlAndJunkTouchOnlyTheirOwnRow
     f().fire("Cmd_DownloadDR", Event::Click);
 
     auto row = [&](const char* id) {
-        return db->openRecordset("select * from MessageQueue where MessageID=?", {id});
+        return test::query(*db, "select * from MessageQueue where MessageID=?", {id}).at(0);
     };
     auto r1 = row("id-1");
-    EXPECT_EQ(r1->field("DeliverStatus").toText(), "DELIVRD'); DROP TABLE MessageQueue;--");
-    EXPECT_EQ(r1->field("DeliverDateTime").toText(), "2026-12-06 15:04:05");
+    EXPECT_EQ(r1["DeliverStatus"].toText(), "DELIVRD'); DROP TABLE MessageQueue;--");
+    EXPECT_EQ(r1["DeliverDateTime"].toText(), "2026-12-06 15:04:05");
     auto r2 = row("id-2");
-    EXPECT_EQ(r2->field("DeliverStatus").toText(), "UNDELIV");
-    EXPECT_EQ(r2->field("DeliverReason").toText(), "'; DELETE FROM MessageQueue WHERE ''='");
-    EXPECT_EQ(r2->field("DeliverDateTime").toText(), "2026-12-06 15:04:05");
-    EXPECT_TRUE(row("id-3")->field("DeliverStatus").isNull());
+    EXPECT_EQ(r2["DeliverStatus"].toText(), "UNDELIV");
+    EXPECT_EQ(r2["DeliverReason"].toText(), "'; DELETE FROM MessageQueue WHERE ''='");
+    EXPECT_EQ(r2["DeliverDateTime"].toText(), "2026-12-06 15:04:05");
+    EXPECT_TRUE(row("id-3")["DeliverStatus"].isNull());
     EXPECT_EQ(db->scalar("select count(*) from MessageQueue").integer(), 3);
     EXPECT_EQ(db->scalar("select count(*) from MessageQueue where Status='Sent'").integer(), 3);
     EXPECT_EQ(log->count("cannot be read were skipped"), 1);
@@ -410,7 +411,7 @@ TEST(UnusableDatabase, ACorruptFileOrAnotherPasswordEndsInDatabaseLoadFail) {
         SCOPED_TRACE("another password");
         test::AppFixture fx;
         auto other = createDatabaseFile(fx.programDir.str() + "/SMSDB.MDB", "not-the-password");
-        createQueueTables(*other);
+        MessageQueue(*other).createTables();
         test::enqueue(*other, "9876543210", "kept");
         other.reset();
         startsAndEndsOverAnUnusableDatabase(fx, "DatabaseLoad: Fail");

@@ -21,22 +21,14 @@
 #include <exception>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <thread>
 
 #include "app/send_msg.h"
-#include "base/clock.h"
-#include "base/random.h"
+#include "app/system_ports.h"
 #include "base/text.h"
 #include "base/ui.h"
-#include "model/app_environment.h"
 #include "sys/instance_count.h"
-#include "sys/ip_address.h"
-#include "sys/registry_store.h"
-#include "sys/settings_store.h"
-#include "transport/curl_http_client.h"
-#include "transport/transport_config.h"
 
 namespace parlix {
 namespace {
@@ -75,11 +67,6 @@ public:
     void setBusy(bool) override {}
     [[noreturn]] void endProgram() override { throw Ended{}; }
 };
-
-std::uint64_t entropySeed() {
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-}
 
 bool parse(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
@@ -132,33 +119,14 @@ long waitingRows(FormModel& form) {
 }
 
 int run(const Options& o) {
-    Result<TransportConfig> config = loadTransportConfig(o.programFolder + "/" + kConfigFileName);
-    if (!config) {
-        std::fprintf(stderr, "parlix-driver: %s\n", config.error().message.c_str());
+    ConsoleUi ui;
+    auto ports = SystemPorts::open(ui, {o.programFolder, o.settingsFolder,
+                                        programNameFromExecutable(currentExecutablePath())});
+    if (!ports) {
+        std::fprintf(stderr, "parlix-driver: %s\n", ports.error().message.c_str());
         return 2;
     }
-    ConsoleUi ui;
-    SystemClock clock;
-    DefaultRandom random(entropySeed());
-    ProcProcessTable processes;
-    IfaddrsIpv4Table ipTable;
-    CurlHttpClient transfer(ui, config.value().timeouts);
-    CurlHttpClient uploader(ui, config.value().timeouts);
-    SettingsStore settings(o.settingsFolder);
-    RegistryStore registry(o.programFolder + "/registry.dat");
-    AppEnvironment env{o.programFolder,
-                       programNameFromExecutable(currentExecutablePath()),
-                       ui,
-                       clock,
-                       random,
-                       processes,
-                       ipTable,
-                       transfer,
-                       uploader,
-                       settings,
-                       registry,
-                       config.value()};
-    SendMsg app(env);
+    SendMsg app(ports.value()->environment());
     FormModel& form = app.form();
     std::string lastLog;
     form.observe([&lastLog](const Element& e) {

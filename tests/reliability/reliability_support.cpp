@@ -180,15 +180,14 @@ Audit audit(Connection& db, const test::JsonValue& messages, const std::string& 
     }
     Audit a;
     std::set<std::string> rowTexts;
-    auto rs = db.openRecordset("select * from MessageQueue");
-    for (; !rs->eof(); rs->moveNext()) {
-        std::string text = rs->field("Message").toText();
+    for (const auto& row : test::query(db, "select * from MessageQueue")) {
+        std::string text = row["Message"].toText();
         if (text.rfind(prefix, 0) != 0) {
             continue;
         }
         rowTexts.insert(text);
         ++a.rows;
-        std::string status = rs->field("Status").toText();
+        std::string status = row["Status"].toText();
         ++a.statuses[status];
         auto found = copies.find(text);
         const bool got = found != copies.end();

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "db/connection.h"
 
@@ -19,5 +21,15 @@ std::int64_t enqueue(Connection& db, const Value& mobile, const Value& message,
 
 /// Rows whose Status is exactly `status` (case and all).
 long countExact(Connection& db, const std::string& status);
+
+/// One row of a query: its fields by name, without regard to case.
+struct Row {
+    std::map<std::string, Value> fields;
+    Value operator[](const std::string& name) const;
+};
+
+/// Every row a query returns.
+std::vector<Row> query(Connection& db, const std::string& sql,
+                       const std::vector<Value>& params = {});
 
 }  // namespace parlix::test

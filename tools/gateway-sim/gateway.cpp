@@ -6,7 +6,7 @@
 #include <map>
 #include <stdexcept>
 
-#include "base/atomic_file.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "json_writer.h"
 #include "payload_records.h"
@@ -424,9 +424,10 @@ void Gateway::saveState() {
     if (m_stateFile.empty()) {
         return;
     }
-    Result<bool> saved = writeFileAtomic(m_stateFile, formatAccounts(m_accounts));
-    if (!saved) {
-        std::fprintf(stderr, "gateway-sim: %s\n", saved.error().message.c_str());
+    try {
+        writeFileAtomic(m_stateFile, formatAccounts(m_accounts));
+    } catch (const FileError& e) {
+        std::fprintf(stderr, "gateway-sim: %s\n", e.what());
     }
 }
 

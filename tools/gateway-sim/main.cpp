@@ -11,7 +11,7 @@
 #include <string>
 
 #include "accounts.h"
-#include "base/atomic_file.h"
+#include "base/file.h"
 #include "gateway.h"
 #include "sim_servers.h"
 #include "transport/code_page.h"
@@ -34,12 +34,14 @@ void usage() {
 }
 
 bool loadAccounts(const std::string& path, std::vector<Account>& out) {
-    auto text = parlix::readWholeFileBytes(path);
-    if (!text) {
-        std::fprintf(stderr, "gateway-sim: %s\n", text.error().message.c_str());
+    std::string text;
+    try {
+        text = parlix::readFile(path);
+    } catch (const parlix::FileError& e) {
+        std::fprintf(stderr, "gateway-sim: %s\n", e.what());
         return false;
     }
-    auto parsed = parlix::sim::parseAccounts(text.value());
+    auto parsed = parlix::sim::parseAccounts(text);
     if (!parsed) {
         std::fprintf(stderr, "gateway-sim: %s: %s\n", path.c_str(), parsed.error().message.c_str());
         return false;

@@ -4,17 +4,19 @@
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "base/atomic_file.h"
 #include "base/date_time.h"
+#include "base/file.h"
 #include "base/text.h"
 #include "csv.h"
 #include "db/connection.h"
 #include "db/db_error.h"
+#include "db/message_queue.h"
 #include "db/open_database.h"
-#include "db/schema_upgrade.h"
+#include "db/transaction.h"
 
 namespace parlix {
 namespace {
@@ -85,17 +87,18 @@ std::unique_ptr<Connection> openQueue(const Options& o) {
 }
 
 void insertMessage(Connection& db, const std::string& mobile, const std::string& text) {
-    db.execute("INSERT INTO MessageQueue (Mobileno, Message, Status) VALUES (?, ?, 'Queued')",
-               {Value(mobile), text.empty() ? Value() : Value(text)});
+    MessageQueue(db).enqueue(Value(mobile), text.empty() ? Value() : Value(text));
 }
 
 int importCsv(Connection& db, const std::string& file) {
-    auto content = readWholeFileBytes(file);
-    if (!content) {
-        std::cerr << "parlix-queue: " << content.error().message << "\n";
+    std::string content;
+    try {
+        content = readFile(file);
+    } catch (const FileError& e) {
+        std::cerr << "parlix-queue: " << e.what() << "\n";
         return 2;
     }
-    auto records = parseCsv(content.value());
+    auto records = parseCsv(content);
     if (!records) {
         std::cerr << "parlix-queue: " << file << ", " << records.error().message
                   << "; nothing was queued\n";
@@ -114,16 +117,11 @@ int importCsv(Connection& db, const std::string& file) {
         }
     }
     // One transaction: an import is queued whole or not at all.
-    db.beginTrans();
-    try {
-        for (const CsvRecord& r : rows) {
-            insertMessage(db, r.fields[0], r.fields[1]);
-        }
-        db.commitTrans();
-    } catch (...) {
-        db.rollbackTrans();
-        throw;
+    Transaction tx(db);
+    for (const CsvRecord& r : rows) {
+        insertMessage(db, r.fields[0], r.fields[1]);
     }
+    tx.commit();
     std::cout << "queued " << rows.size() << " messages\n";
     return 0;
 }
@@ -131,13 +129,13 @@ int importCsv(Connection& db, const std::string& file) {
 int run(const Options& o) {
     if (o.command == "create") {
         auto db = createDatabaseFile(o.db, o.password);
-        createQueueTables(*db);
+        MessageQueue(*db).createTables();
         std::cout << "created " << o.db << "\n";
         return 0;
     }
     auto db = openQueue(o);
     if (o.command == "upgrade") {
-        Cmd_AlterDatabase_Click(db.get());
+        MessageQueue(*db).upgradeSchema();
         std::cout << "upgraded " << o.db << "\n";
         return 0;
     }
@@ -155,34 +153,24 @@ int run(const Options& o) {
         }
         return importCsv(*db, o.args[0]);
     }
+    MessageQueue queue(*db);
+    std::optional<std::string> status;
+    if (!o.status.empty()) {
+        status = o.status;
+    }
     if (o.command == "count") {
-        if (!o.status.empty()) {
-            std::cout << db->scalar("SELECT count(*) FROM MessageQueue WHERE Status=?", {o.status})
-                             .toText()
-                      << "\n";
+        if (status) {
+            std::cout << queue.count(status) << "\n";
             return 0;
         }
-        auto rs = db->openRecordset("select Status from MessageQueue");
-        std::map<std::string, long> counts;
-        for (; !rs->eof(); rs->moveNext()) {
-            ++counts[rs->field("Status").toText()];
-        }
-        for (const auto& [status, n] : counts) {
-            std::cout << (status.empty() ? "(none)" : status) << "\t" << n << "\n";
+        for (const auto& [text, n] : queue.countByStatus()) {
+            std::cout << (text.empty() ? "(none)" : text) << "\t" << n << "\n";
         }
         return 0;
     }
     if (o.command == "list") {
-        std::string sql = "select * from MessageQueue";
-        std::vector<Value> params;
-        if (!o.status.empty()) {
-            sql += " where Status=?";
-            params.emplace_back(o.status);
-        }
-        auto rs = db->openRecordset(sql + " LIMIT " + std::to_string(o.limit), params);
-        for (; !rs->eof(); rs->moveNext()) {
-            std::cout << rs->field("ID").toText() << "\t" << rs->field("Status").toText() << "\t"
-                      << rs->field("Mobileno").toText() << "\t" << rs->field("Message").toText()
+        for (const QueueRow& row : queue.list(status, o.limit)) {
+            std::cout << row.id << "\t" << row.status << "\t" << row.mobile << "\t" << row.message
                       << "\n";
         }
         return 0;

@@ -1,0 +1,63 @@
+#include "app/system_ports.h"
+
+#include <filesystem>
+#include <random>
+
+#include "transport/transport_config.h"
+
+namespace parlix {
+
+namespace {
+
+std::uint64_t entropySeed() {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+}
+
+}  // namespace
+
+Result<std::shared_ptr<SystemPorts>> SystemPorts::open(Ui& ui, Options options) {
+    const std::string path = configPath(options.programFolder);
+    Result<TransportConfig> config = loadTransportConfig(path);
+    if (!config) {
+        return Error{config.error().code, path + ": " + config.error().message};
+    }
+    return std::make_shared<SystemPorts>(ui, std::move(options), std::move(config).value());
+}
+
+SystemPorts::SystemPorts(Ui& ui, Options options, TransportConfig config)
+    : m_ui(ui),
+      m_options(std::move(options)),
+      m_config(std::move(config)),
+      m_random(entropySeed()),
+      m_transfer(ui, m_config.timeouts),
+      m_uploader(ui, m_config.timeouts),
+      m_settings(m_options.settingsFolder.empty() ? SettingsStore::defaultFolder()
+                                                  : m_options.settingsFolder),
+      m_registry(m_options.programFolder + "/registry.dat") {}
+
+AppEnvironment SystemPorts::environment() {
+    Clock& clock = m_options.clock != nullptr ? *m_options.clock : m_systemClock;
+    return AppEnvironment{m_options.programFolder,
+                          m_options.ownName,
+                          m_ui,
+                          clock,
+                          m_random,
+                          m_processes,
+                          m_ipTable,
+                          m_transfer,
+                          m_uploader,
+                          m_settings,
+                          m_registry,
+                          m_config};
+}
+
+std::string executableFolder() {
+    return std::filesystem::path(currentExecutablePath()).parent_path().string();
+}
+
+std::string configPath(const std::string& programFolder) {
+    return programFolder + "/" + kConfigFileName;
+}
+
+}  // namespace parlix

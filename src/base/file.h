@@ -1,0 +1,29 @@
+#pragma once
+
+#include <sys/types.h>
+#include <optional>
+#include <string>
+
+#include "base/failure.h"
+
+namespace parlix {
+
+/// Replaces a file's content so that a crash leaves either the old or the new file, never half
+/// of one: the text goes to a "_new" file that is synced and then renamed over the target, and
+/// the folder is synced so the rename survives a power cut. Throws FileError.
+void writeFileAtomic(const std::string& path, const std::string& content, mode_t mode = 0600);
+
+/// Every byte of a file. Throws FileError.
+std::string readFile(const std::string& path);
+
+/// Every byte of a file, or nothing when there is no such file. Throws FileError for any other
+/// failure, so a file that exists but cannot be read is never taken for an absent one.
+std::optional<std::string> readFileIfPresent(const std::string& path);
+
+/// Creates a folder and every missing folder above it. Throws FileError.
+void makeFolders(const std::string& path);
+
+/// Removes a file and syncs its folder; a file that is not there is no error. Throws FileError.
+void removeFile(const std::string& path);
+
+}  // namespace parlix
