@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
+#include "db/db_error.h"
 #include "dispatch/dispatch_tick.h"
+#include "login/login.h"
 #include "support/app_fixture.h"
 #include "support/gateway_sim_process.h"
 #include "support/queue_db.h"
@@ -334,6 +336,22 @@ TEST(DispatchChoice, LowerCaseSuccessIsAFailedDebit) {
     EXPECT_EQ(countExact(*db, "DelSent"), 1);
     EXPECT_NE(fx.transfer.requests.back().url.find("&Flnm=20261206_150405125_"), std::string::npos);
     EXPECT_EQ(fx.transfer.requests.back().url.find("_NWM"), std::string::npos);
+}
+
+TEST(DispatchChoice, ATickGoesOnAfterAnOutsideFailureButNeverSwallowsALogicError) {
+    AppFixture fx;
+    ASSERT_TRUE(fx.load());
+    FormModel& f = fx.form();
+    Login login(f, fx.app->environment());
+    std::function<void()> reports = [] { throw DbError(kDbNotOpen, "closed"); };
+    DispatchTick tick(f, fx.app->environment(), login, [&] { reports(); });
+    f.setValue("Chk_DownloadDR", 1);
+    f.drAllowed = true;
+    tick.SendMessage_Timer();
+    EXPECT_NE(f.text("txt_msg").find("Delivery reports: closed"), std::string::npos);
+    EXPECT_TRUE(f.enabled("SendMessage"));
+    reports = [&] { f.setText("txtNoSuchBox", ""); };
+    EXPECT_THROW(tick.SendMessage_Timer(), std::out_of_range);
 }
 
 }  // namespace

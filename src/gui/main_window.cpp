@@ -60,7 +60,7 @@ MainWindow::MainWindow(FormModel& form, HandlerRunner run, std::function<void()>
     for (const std::string& name : m_form.names()) {
         mirror(m_form.el(name));
     }
-    // The model outlives nothing it is told about: a view that is gone no longer listens.
+    // The model outlives nothing it is told about: a view that is gone stops listening.
     std::weak_ptr<bool> alive = m_alive;
     m_form.observe([this, alive](const Element& e) {
         if (!alive.expired()) {

@@ -16,7 +16,7 @@ struct ProcessEntry {
 };
 
 /// The machine's process table. Every call is a fresh read, so a process that ended since the
-/// last one is no longer there.
+/// last one is not in it.
 class ProcessTable {
 public:
     virtual ~ProcessTable() = default;
