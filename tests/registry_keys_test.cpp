@@ -2,7 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <optional>
+#include <variant>
+
 #include "base/failure.h"
+#include "base/text.h"
 #include "support//fakes.h"
 #include "support/temp_dir.h"
 #include "sys/registry_keys.h"
@@ -92,6 +96,40 @@ TEST_F(RegKeysTest, SplitKeyPathSeparatesRootAndSubKey) {
     EXPECT_TRUE(reg.SplitKeyPath(path, root));
     EXPECT_EQ(root, kHkeyUsers);
     EXPECT_EQ(path, "");
+}
+
+TEST_F(RegKeysTest, TypedValuesRoundTripUnderExistingKeysOnly) {
+    const std::uint32_t hklm = kHkeyLocalMachine;
+    ASSERT_EQ(store.ensureKey(hklm, "SOFTWARE\\X"), kRegOk);
+    const struct {
+        std::uint32_t root;
+        std::string key, name;
+        std::variant<std::string, std::uint32_t> value;
+        long rc;
+        std::optional<std::string> text;  // read back both ways, names in another case
+        std::optional<std::uint32_t> number;
+    } cases[] = {
+        {hklm, "SOFTWARE\\X", "Te\"x\\t", "alice", kRegOk, "alice", {}},
+        {hklm, "SOFTWARE\\X", "Empty", "", kRegOk, "", {}},
+        {hklm, "SOFTWARE\\X", "Nul", std::string("a\0b", 3), kRegOk, "a", {}},
+        {hklm, "SOFTWARE\\X", "Zero", 0u, kRegOk, {}, 0u},
+        {hklm, "SOFTWARE\\X", "Bytes", 0x12345678u, kRegOk, {}, 0x12345678u},
+        {hklm, "SOFTWARE\\X", "Max", 0xFFFFFFFFu, kRegOk, {}, 0xFFFFFFFFu},
+        {hklm, "", "AtRoot", "r", kRegOk, "r", {}},
+        {hklm, "SOFTWARE\\Missing", "Text", "x", kRegFileNotFound, {}, {}},
+        {hklm, "SOFTWARE\\Missing", "Number", 1u, kRegFileNotFound, {}, {}},
+        {0, "", "NoRoot", "x", kRegInvalidHandle, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto* text = std::get_if<std::string>(&c.value);
+        EXPECT_EQ(text ? store.setString(c.root, c.key, c.name, *text)
+                       : store.setNumber(c.root, c.key, c.name, std::get<std::uint32_t>(c.value)),
+                  c.rc);
+        EXPECT_EQ(store.getString(c.root, toLower(c.key), toUpper(c.name)), c.text);
+        EXPECT_EQ(store.getNumber(c.root, toUpper(c.key), toLower(c.name)), c.number);
+    }
+    EXPECT_EQ(store.getString(hklm, "SOFTWARE\\X", "Absent"), std::nullopt);
 }
 
 TEST(RegistryStoreFaults, AFailedWriteIsSilentAndKeepsTheOldValue) {
