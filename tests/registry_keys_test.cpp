@@ -81,6 +81,7 @@ TEST_F(RegKeysTest, UnknownRootDoesNothing) {
     reg.WriteRegString("HKEY_NOWHERE\\SOFTWARE\\X", "a", "b");
     EXPECT_EQ(reg.ReadRegValue("HKEY_NOWHERE\\SOFTWARE\\X", "a"), "");
     EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(reg.lastResult(), kRegOk);  // untouched
     EXPECT_EQ(RegistryKeys::HiveFromName("HKEY_LOCAL_MACHINE"), 0x80000002u);
     EXPECT_EQ(RegistryKeys::HiveFromName("HKEY_DYN_DATA"), 0x80000006u);
     EXPECT_EQ(RegistryKeys::HiveFromName("hkey_local_machine"), 0u);
