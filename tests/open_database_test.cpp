@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
 #include "db/db_error.h"
 #include "db/odbc_dsn.h"
 #include "db/open_database.h"
@@ -101,9 +99,7 @@ TEST_F(OpenDatabaseTest, FailuresLogNumberThenDescription) {
 }
 
 TEST_F(OpenDatabaseTest, DataSourceWithoutAPathIsBroken) {
-    std::uint32_t key = 0;
-    ASSERT_EQ(store.createKey(kHkeyLocalMachine, kDsnKey, &key), kRegOk);
-    store.closeKey(key);
+    ASSERT_EQ(store.ensureKey(kHkeyLocalMachine, kDsnKey), kRegOk);
     Result<DataSource> ds = lookupOdbcDsn(store, "Zentroca");
     ASSERT_FALSE(ds.ok());
     EXPECT_NE(ds.error().message.find("Zentroca"), std::string::npos);
