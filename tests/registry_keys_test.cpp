@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <variant>
+#include <vector>
 
 #include "base/failure.h"
 #include "base/text.h"
@@ -154,16 +155,34 @@ TEST(RegistryStoreFaults, AFailedWriteIsSilentAndKeepsTheOldValue) {
     EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST(RegistryStoreFaults, ACorruptFileIsNeitherReadNorOverwritten) {
+TEST(RegistryStoreFaults, ACorruptFileFailsEveryCallAndIsNeverRewritten) {
     test::TempDir dir;
     test::FakeUi ui;
     const std::string path = dir.str() + "/registry.dat";
-    test::writeFile(path, "[HKEY_LOCAL_MACHINE\\SOFTWARE]\ngarbage\n");
-    RegistryStore store(path);
-    RegistryKeys reg(store, ui);
-    reg.CreateRegKey(kKey);
-    EXPECT_EQ(reg.lastResult(), kRegBadDb);
-    EXPECT_EQ(test::readFile(path), "[HKEY_LOCAL_MACHINE\\SOFTWARE]\ngarbage\n");
+    const std::string good = "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"a\"=1:6200\n";
+    std::vector<std::string> contents = {"\"a\"=1:6200\n" + good};  // a value before any key
+    // Junk, bad or odd hex, bad type numbers, no '=', no ':', an unterminated name.
+    for (const char* bad : {"garbage", "\"b\"=1:0G", "\"b\"=1:0", "\"b\"=x:00", "\"b\"=1x:00",
+                            "\"b\"=:00", "\"b\"=4294967296:00", "\"b\"1:00", "\"b\"=100", "\"b"}) {
+        contents.push_back(good + bad + "\n");
+    }
+    for (const std::string& content : contents) {
+        SCOPED_TRACE(content);
+        test::writeFile(path, content);
+        RegistryStore store(path);
+        RegistryKeys reg(store, ui);
+        EXPECT_EQ(reg.ReadRegValue("HKEY_LOCAL_MACHINE\\SOFTWARE", "a"), "");
+        EXPECT_EQ(reg.lastResult(), kRegBadDb);
+        reg.CreateRegKey(kKey);
+        EXPECT_EQ(reg.lastResult(), kRegBadDb);
+        reg.WriteRegString("HKEY_LOCAL_MACHINE", "a", "c");
+        EXPECT_EQ(reg.lastResult(), kRegBadDb);
+        EXPECT_EQ(store.getString(kHkeyLocalMachine, "SOFTWARE", "a"), std::nullopt);
+        EXPECT_EQ(store.getNumber(kHkeyLocalMachine, "SOFTWARE", "a"), std::nullopt);
+        EXPECT_EQ(store.setNumber(kHkeyLocalMachine, "SOFTWARE", "a", 1), kRegBadDb);
+        EXPECT_EQ(test::readFile(path), content);
+    }
+    EXPECT_TRUE(ui.boxes.empty());
 }
 
 }  // namespace
