@@ -26,9 +26,9 @@ protected:
     RegistryKeys reg{store, ui};
 };
 
-TEST_F(RegKeysTest, WriteNeedsAnExistingKeyAndReadsBack) {
+TEST_F(RegKeysTest, WriteNeedsAnExistingKeyAndFailedReadsGiveEmptyText) {
     reg.WriteRegString(kKey, "UserId", "alice");
-    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "");
+    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "");  // no key
     reg.CreateRegKey(kKey);
     reg.WriteRegString(kKey, "UserId", "alice");
     EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "alice");
@@ -37,6 +37,13 @@ TEST_F(RegKeysTest, WriteNeedsAnExistingKeyAndReadsBack) {
               "alice");
     reg.CreateRegKey(kKey);  // an existing key keeps its values
     EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "alice");
+    EXPECT_EQ(reg.ReadRegValue(kKey, "Nothing"), "");  // no value
+    reg.WriteRegString(kKey, "Empty", "");
+    EXPECT_EQ(reg.ReadRegValue(kKey, "Empty"), "");
+    reg.WriteRegString(kKey, "Fits", std::string(254, 'x'));
+    EXPECT_EQ(reg.ReadRegValue(kKey, "Fits").size(), 254u);
+    reg.WriteRegString(kKey, "TooLong", std::string(255, 'x'));
+    EXPECT_EQ(reg.ReadRegValue(kKey, "TooLong"), "");
     EXPECT_TRUE(ui.boxes.empty());
 }
 
@@ -49,18 +56,6 @@ TEST_F(RegKeysTest, ValuesSurviveANewStoreOnTheSameFile) {
     struct stat st {};
     ASSERT_EQ(::stat(store.filePath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST_F(RegKeysTest, FailedReadsGiveEmptyText) {
-    EXPECT_EQ(reg.ReadRegValue(kKey, "UserId"), "");  // no key
-    reg.CreateRegKey(kKey);
-    EXPECT_EQ(reg.ReadRegValue(kKey, "Nothing"), "");  // no value
-    reg.WriteRegString(kKey, "Empty", "");
-    EXPECT_EQ(reg.ReadRegValue(kKey, "Empty"), "");
-    reg.WriteRegString(kKey, "Fits", std::string(254, 'x'));
-    EXPECT_EQ(reg.ReadRegValue(kKey, "Fits").size(), 254u);
-    reg.WriteRegString(kKey, "TooLong", std::string(255, 'x'));
-    EXPECT_EQ(reg.ReadRegValue(kKey, "TooLong"), "");
 }
 
 TEST_F(RegKeysTest, MalformedPathsShowOneBoxAndTouchNothing) {
