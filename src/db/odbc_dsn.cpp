@@ -12,6 +12,7 @@ namespace {
 
 const std::string kOdbcIni = "SOFTWARE\\ODBC\\ODBC.INI\\";
 
+/// A value of any type up to its first NUL, read into a 4096-byte buffer; `found` for a string.
 std::string readSz(RegistryStore& store, std::uint32_t key, const std::string& name, bool* found) {
     std::string data;
     std::uint32_t type = 0;
