@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdint>
-
 #include "db/db_error.h"
 #include "db/odbc_dsn.h"
 #include "db/open_database.h"
@@ -14,31 +12,6 @@ namespace parlix {
 namespace {
 
 const std::string kDsnKey = "SOFTWARE\\ODBC\\ODBC.INI\\Zentroca";
-
-struct Stored {
-    std::uint32_t type = 0;
-    std::string data;
-    long rc = -1;
-};
-
-Stored query(RegistryStore& store, const std::string& subKey, const std::string& name) {
-    Stored s;
-    std::uint32_t key = 0;
-    if (store.openKey(kHkeyLocalMachine, subKey, kKeyRead, &key) != kRegOk) {
-        return s;
-    }
-    s.rc = store.queryValue(key, name, &s.type, &s.data, 4096);
-    store.closeKey(key);
-    return s;
-}
-
-std::string sz(const std::string& s) {
-    return s + std::string(1, '\0');
-}
-std::string dword(std::uint32_t n) {
-    return std::string{static_cast<char>(n & 0xFF), static_cast<char>((n >> 8) & 0xFF),
-                       static_cast<char>((n >> 16) & 0xFF), static_cast<char>(n >> 24)};
-}
 
 class OpenDatabaseTest : public ::testing::Test {
 protected:
@@ -59,41 +32,37 @@ protected:
 };
 
 TEST_F(OpenDatabaseTest, DataSourceLayoutIsWrittenExactly) {
-    registerDsn();
-    struct Expect {
-        std::string key, name;
-        std::uint32_t type;
-        std::string data;
-    };
-    const Expect expected[] = {
-        {kDsnKey, "DBQ", kRegSz, sz(dir.str() + "\\SMSDB.MDB")},
-        {kDsnKey, "Driver", kRegSz, sz("/usr/lib\\odbcjt32.dll")},
-        {kDsnKey, "DriverId", kRegDword, dword(25)},
-        {kDsnKey, "FIL", kRegSz, sz("MS Access;")},
-        {kDsnKey, "SafeTransaction", kRegDword, dword(0)},
-        {kDsnKey, "PWD", kRegSz, sz(kDatabasePassword)},
-        {kDsnKey, "UID", kRegSz, sz("")},
-        {kDsnKey + "\\Engines\\Jet", "ImplicitCommitSync", kRegSz, sz("")},
-        {kDsnKey + "\\Engines\\Jet", "MaxBufferSize", kRegDword, dword(2048)},
-        {kDsnKey + "\\Engines\\Jet", "PageTimeOut", kRegDword, dword(5)},
-        {kDsnKey + "\\Engines\\Jet", "Threads", kRegDword, dword(3)},
-        {kDsnKey + "\\Engines\\Jet", "UserCommitSync", kRegSz, sz("")},
-        {"SOFTWARE\\ODBC\\ODBC.INI\\ODBC Data Sources", "Zentroca", kRegSz, sz("")},
-    };
-    for (const Expect& e : expected) {
-        SCOPED_TRACE(e.name);
-        Stored s = query(store, e.key, e.name);
-        EXPECT_EQ(s.rc, kRegOk);
-        EXPECT_EQ(s.type, e.type);
-        EXPECT_EQ(s.data, e.data);
-    }
+    RegisterOdbcDsn(store, ui, "Zentroca", "/p\\SMSDB.MDB", "u", "pw");
+    EXPECT_EQ(test::readFile(store.filePath()),
+              R"(; Parlix registry store: written by the program, one key a section
+[HKEY_LOCAL_MACHINE\SOFTWARE]
+[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC]
+[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI]
+[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\ODBC Data Sources]
+"Zentroca"=1:00
+[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\Zentroca]
+"DBQ"=1:2F705C534D5344422E4D444200
+"Driver"=1:2F7573722F6C69625C6F6462636A7433322E646C6C00
+"DriverId"=4:19000000
+"FIL"=1:4D53204163636573733B00
+"PWD"=1:707700
+"SafeTransaction"=4:00000000
+"UID"=1:7500
+[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\Zentroca\Engines]
+[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\Zentroca\Engines\Jet]
+"ImplicitCommitSync"=1:00
+"MaxBufferSize"=4:00080000
+"PageTimeOut"=4:05000000
+"Threads"=4:03000000
+"UserCommitSync"=1:00
+)");
     EXPECT_TRUE(ui.boxes.empty());
 }
 
 TEST_F(OpenDatabaseTest, ReRegisteringFromAnotherFolderRewritesThePath) {
     registerDsn();
     RegisterOdbcDsn(store, ui, "Zentroca", "/elsewhere\\SMSDB.MDB", "", kDatabasePassword);
-    EXPECT_EQ(query(store, kDsnKey, "DBQ").data, sz("/elsewhere\\SMSDB.MDB"));
+    EXPECT_EQ(lookupOdbcDsn(store, "Zentroca").value().path, "/elsewhere\\SMSDB.MDB");
 }
 
 TEST_F(OpenDatabaseTest, OpensThroughTheDataSourceOrDirectly) {
@@ -130,9 +99,7 @@ TEST_F(OpenDatabaseTest, FailuresLogNumberThenDescription) {
 }
 
 TEST_F(OpenDatabaseTest, DataSourceWithoutAPathIsBroken) {
-    std::uint32_t key = 0;
-    ASSERT_EQ(store.createKey(kHkeyLocalMachine, kDsnKey, &key), kRegOk);
-    store.closeKey(key);
+    ASSERT_EQ(store.ensureKey(kHkeyLocalMachine, kDsnKey), kRegOk);
     Result<DataSource> ds = lookupOdbcDsn(store, "Zentroca");
     ASSERT_FALSE(ds.ok());
     EXPECT_NE(ds.error().message.find("Zentroca"), std::string::npos);

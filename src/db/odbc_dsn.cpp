@@ -12,28 +12,7 @@ namespace {
 
 const std::string kOdbcIni = "SOFTWARE\\ODBC\\ODBC.INI\\";
 
-std::string sz(const std::string& text) {
-    return text + std::string(1, '\0');
-}
-
-std::string dword(std::uint32_t n) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i) {
-        bytes[static_cast<size_t>(i)] = static_cast<char>((n >> (8 * i)) & 0xFF);
-    }
-    return bytes;
-}
-
-/// Creates or opens a key, runs `write` on it when that worked, and closes it.
-template <typename F>
-void withKey(RegistryStore& store, const std::string& subKey, F write) {
-    std::uint32_t key = 0;
-    if (store.createKey(kHkeyLocalMachine, subKey, &key) == kRegOk) {
-        write(key);
-        store.closeKey(key);
-    }
-}
-
+/// A value of any type up to its first NUL, read into a 4096-byte buffer; `found` for a string.
 std::string readSz(RegistryStore& store, std::uint32_t key, const std::string& name, bool* found) {
     std::string data;
     std::uint32_t type = 0;
@@ -58,27 +37,32 @@ void RegisterOdbcDsn(RegistryStore& store, Ui& ui, const std::string& name,
                      const std::string& databasePath, const std::string& userId,
                      const std::string& password) {
     try {
-        std::string driver = SystemFolderPath("WindowsSystemDirectory") + "\\odbcjt32.dll";
-        std::string dsnKey = kOdbcIni + name;
-        withKey(store, dsnKey, [&](std::uint32_t key) {
-            store.setValue(key, "DBQ", kRegSz, sz(databasePath));
-            store.setValue(key, "Driver", kRegSz, sz(driver));
-            store.setValue(key, "DriverId", kRegDword, dword(25));
-            store.setValue(key, "FIL", kRegSz, sz("MS Access;"));
-            store.setValue(key, "SafeTransaction", kRegDword, dword(0));
-            store.setValue(key, "PWD", kRegSz, sz(password));
-            store.setValue(key, "UID", kRegSz, sz(userId));
-        });
-        withKey(store, dsnKey + "\\Engines", [](std::uint32_t) {});
-        withKey(store, dsnKey + "\\Engines\\Jet", [&](std::uint32_t key) {
-            store.setValue(key, "ImplicitCommitSync", kRegSz, sz(""));
-            store.setValue(key, "MaxBufferSize", kRegDword, dword(2048));
-            store.setValue(key, "PageTimeOut", kRegDword, dword(5));
-            store.setValue(key, "Threads", kRegDword, dword(3));
-            store.setValue(key, "UserCommitSync", kRegSz, sz(""));
-        });
-        withKey(store, kOdbcIni + "ODBC Data Sources",
-                [&](std::uint32_t key) { store.setValue(key, name, kRegSz, sz("")); });
+        const std::uint32_t hklm = kHkeyLocalMachine;
+        const std::string dsnKey = kOdbcIni + name;
+        if (store.ensureKey(hklm, dsnKey) == kRegOk) {
+            const std::string driver =
+                SystemFolderPath("WindowsSystemDirectory") + "\\odbcjt32.dll";
+            store.setString(hklm, dsnKey, "DBQ", databasePath);
+            store.setString(hklm, dsnKey, "Driver", driver);
+            store.setNumber(hklm, dsnKey, "DriverId", 25);
+            store.setString(hklm, dsnKey, "FIL", "MS Access;");
+            store.setNumber(hklm, dsnKey, "SafeTransaction", 0);
+            store.setString(hklm, dsnKey, "PWD", password);
+            store.setString(hklm, dsnKey, "UID", userId);
+        }
+        store.ensureKey(hklm, dsnKey + "\\Engines");
+        const std::string jetKey = dsnKey + "\\Engines\\Jet";
+        if (store.ensureKey(hklm, jetKey) == kRegOk) {
+            store.setString(hklm, jetKey, "ImplicitCommitSync", "");
+            store.setNumber(hklm, jetKey, "MaxBufferSize", 2048);
+            store.setNumber(hklm, jetKey, "PageTimeOut", 5);
+            store.setNumber(hklm, jetKey, "Threads", 3);
+            store.setString(hklm, jetKey, "UserCommitSync", "");
+        }
+        const std::string sourcesKey = kOdbcIni + "ODBC Data Sources";
+        if (store.ensureKey(hklm, sourcesKey) == kRegOk) {
+            store.setString(hklm, sourcesKey, name, "");
+        }
     } catch (const OutsideFailure&) {
         ui.msgBox("Error In Creating DSN");
     }

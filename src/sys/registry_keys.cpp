@@ -66,29 +66,17 @@ std::string RegistryKeys::ReadRegValue(std::string keyPath, const std::string& v
 
 void RegistryKeys::CreateRegKey(std::string keyPath) {
     std::uint32_t root = 0;
-    if (!SplitKeyPath(keyPath, root) || root == 0) {
-        return;
-    }
-    std::uint32_t key = 0;
-    m_lastResult = m_store.createKey(root, keyPath, &key);
-    if (m_lastResult == kRegOk) {
-        m_lastResult = m_store.closeKey(key);
+    if (SplitKeyPath(keyPath, root) && root != 0) {
+        m_lastResult = m_store.ensureKey(root, keyPath);
     }
 }
 
 void RegistryKeys::WriteRegString(std::string keyPath, const std::string& valueName,
                                   const std::string& value) {
     std::uint32_t root = 0;
-    if (!SplitKeyPath(keyPath, root) || root == 0) {
-        return;
+    if (SplitKeyPath(keyPath, root) && root != 0) {
+        m_lastResult = m_store.setString(root, keyPath, valueName, value);
     }
-    std::uint32_t key = 0;
-    m_lastResult = m_store.openKey(root, keyPath, kKeyWrite, &key);
-    if (m_lastResult != kRegOk) {
-        return;
-    }
-    m_lastResult = m_store.setValue(key, valueName, kRegSz, value + std::string(1, '\0'));
-    m_store.closeKey(key);
 }
 
 }  // namespace parlix

@@ -205,7 +205,7 @@ long RegistryStore::openKey(std::uint32_t root, const std::string& subKey, std::
     return kRegOk;
 }
 
-long RegistryStore::createKey(std::uint32_t root, const std::string& subKey, std::uint32_t* key) {
+long RegistryStore::ensureKey(std::uint32_t root, const std::string& subKey) {
     if (rootKeyName(root).empty()) {
         return kRegInvalidHandle;
     }
@@ -227,14 +227,52 @@ long RegistryStore::createKey(std::uint32_t root, const std::string& subKey, std
             changed = true;
         }
     }
-    if (changed) {
-        if (long rc = save(keys); rc != kRegOk) {
-            return rc;
-        }
+    return changed ? save(keys) : kRegOk;
+}
+
+long RegistryStore::createKey(std::uint32_t root, const std::string& subKey, std::uint32_t* key) {
+    long rc = ensureKey(root, subKey);
+    if (rc == kRegOk) {
+        *key = m_nextHandle++;
+        m_open[*key] = fullPath(root, subKey);
     }
-    *key = m_nextHandle++;
-    m_open[*key] = fullPath(root, subKey);
+    return rc;
+}
+
+long RegistryStore::find(const std::string& path, const std::string& name,
+                         StoredValue* value) const {
+    auto keys = load();
+    if (!keys) {
+        return kRegBadDb;
+    }
+    auto k = keys.value().find(toLower(path));
+    if (k == keys.value().end()) {
+        return kRegFileNotFound;
+    }
+    auto v = k->second.values.find(toLower(name));
+    if (v == k->second.values.end()) {
+        return kRegFileNotFound;
+    }
+    *value = v->second;
     return kRegOk;
+}
+
+long RegistryStore::put(const std::string& path, const std::string& name, std::uint32_t type,
+                        const std::string& data) {
+    auto loaded = load();
+    if (!loaded) {
+        return kRegBadDb;
+    }
+    Keys keys = std::move(loaded).value();
+    std::string lower = toLower(path);
+    if (!keys.count(lower)) {
+        if (path.find('\\') != std::string::npos) {
+            return kRegFileNotFound;  // only a root key is there without being created
+        }
+        keys[lower].path = path;
+    }
+    keys[lower].values[toLower(name)] = StoredValue{type, data, name};
+    return save(keys);
 }
 
 long RegistryStore::queryValue(std::uint32_t key, const std::string& name, std::uint32_t* type,
@@ -243,52 +281,81 @@ long RegistryStore::queryValue(std::uint32_t key, const std::string& name, std::
     if (it == m_open.end()) {
         return kRegInvalidHandle;
     }
-    auto keys = load();
-    if (!keys) {
-        return kRegBadDb;
-    }
-    auto k = keys.value().find(toLower(it->second));
-    if (k == keys.value().end()) {
-        return kRegFileNotFound;
-    }
-    auto v = k->second.values.find(toLower(name));
-    if (v == k->second.values.end()) {
-        return kRegFileNotFound;
+    StoredValue v;
+    if (long rc = find(it->second, name, &v); rc != kRegOk) {
+        return rc;
     }
     if (type != nullptr) {
-        *type = v->second.type;
+        *type = v.type;
     }
-    if (v->second.data.size() > bufferSize) {
+    if (v.data.size() > bufferSize) {
         return kRegMoreData;
     }
-    *data = v->second.data;
+    *data = v.data;
     return kRegOk;
 }
 
 long RegistryStore::setValue(std::uint32_t key, const std::string& name, std::uint32_t type,
                              const std::string& data) {
     auto it = m_open.find(key);
-    if (it == m_open.end()) {
-        return kRegInvalidHandle;
-    }
-    auto loaded = load();
-    if (!loaded) {
-        return kRegBadDb;
-    }
-    Keys keys = std::move(loaded).value();
-    std::string lower = toLower(it->second);
-    if (!keys.count(lower)) {
-        if (it->second.find('\\') != std::string::npos) {
-            return kRegFileNotFound;  // the key was removed after it was opened
-        }
-        keys[lower].path = it->second;
-    }
-    keys[lower].values[toLower(name)] = StoredValue{type, data, name};
-    return save(keys);
+    return it == m_open.end() ? kRegInvalidHandle : put(it->second, name, type, data);
 }
 
 long RegistryStore::closeKey(std::uint32_t key) {
     return m_open.erase(key) ? kRegOk : kRegInvalidHandle;
+}
+
+std::optional<std::string> RegistryStore::getData(std::uint32_t root, const std::string& subKey,
+                                                  const std::string& name,
+                                                  std::uint32_t type) const {
+    StoredValue v;
+    if (rootKeyName(root).empty() || find(fullPath(root, subKey), name, &v) != kRegOk ||
+        v.type != type) {
+        return std::nullopt;
+    }
+    return v.data;
+}
+
+std::optional<std::string> RegistryStore::getString(std::uint32_t root, const std::string& subKey,
+                                                    const std::string& name) const {
+    std::optional<std::string> data = getData(root, subKey, name, kRegSz);
+    if (data) {
+        *data = data->substr(0, data->find('\0'));
+    }
+    return data;
+}
+
+std::optional<std::uint32_t> RegistryStore::getNumber(std::uint32_t root, const std::string& subKey,
+                                                      const std::string& name) const {
+    std::optional<std::string> data = getData(root, subKey, name, kRegDword);
+    if (!data || data->size() != 4) {
+        return std::nullopt;
+    }
+    std::uint32_t n = 0;
+    for (size_t i = 0; i < data->size(); ++i) {
+        n |= std::uint32_t{static_cast<unsigned char>((*data)[i])} << (8 * i);
+    }
+    return n;
+}
+
+long RegistryStore::setData(std::uint32_t root, const std::string& subKey, const std::string& name,
+                            std::uint32_t type, const std::string& data) {
+    return rootKeyName(root).empty() ? kRegInvalidHandle
+                                     : put(fullPath(root, subKey), name, type, data);
+}
+
+long RegistryStore::setString(std::uint32_t root, const std::string& subKey,
+                              const std::string& name, const std::string& value) {
+    return setData(root, subKey, name, kRegSz, value + '\0');
+}
+
+long RegistryStore::setNumber(std::uint32_t root, const std::string& subKey,
+                              const std::string& name, std::uint32_t value) {
+    std::string bytes;
+    for (int shift = 0; shift < 32; shift += 8) {
+        bytes += static_cast<char>(value >> shift);
+    }
+    return setData(root, subKey, name, kRegDword, bytes);
 }
 
 }  // namespace parlix

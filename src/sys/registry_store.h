@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "base/result.h"
@@ -61,6 +62,23 @@ public:
                   const std::string& data);
     long closeKey(std::uint32_t key);
 
+    // Values by key path, without handles or byte layouts; the setters return result codes.
+
+    /// A string value's text up to its first NUL; nothing when missing or of another type.
+    std::optional<std::string> getString(std::uint32_t root, const std::string& subKey,
+                                         const std::string& name) const;
+    /// A 32-bit number value; nothing when missing or of another type.
+    std::optional<std::uint32_t> getNumber(std::uint32_t root, const std::string& subKey,
+                                           const std::string& name) const;
+    /// Stores `value` and a NUL under an existing key; a missing key is not created.
+    long setString(std::uint32_t root, const std::string& subKey, const std::string& name,
+                   const std::string& value);
+    /// Stores `value` as 4 bytes, low byte first, under an existing key.
+    long setNumber(std::uint32_t root, const std::string& subKey, const std::string& name,
+                   std::uint32_t value);
+    /// Creates a key and every missing key above it; an existing key keeps its values.
+    long ensureKey(std::uint32_t root, const std::string& subKey);
+
     const std::string& filePath() const { return m_path; }
 
 private:
@@ -77,6 +95,17 @@ private:
 
     Result<Keys> load() const;
     long save(const Keys& keys);
+    /// Looks a value up under the key at a full path.
+    long find(const std::string& path, const std::string& name, StoredValue* value) const;
+    /// Stores a value under the key at a full path; only a root key may be missing.
+    long put(const std::string& path, const std::string& name, std::uint32_t type,
+             const std::string& data);
+    /// The data of a value of `type` under a key of a predefined root.
+    std::optional<std::string> getData(std::uint32_t root, const std::string& subKey,
+                                       const std::string& name, std::uint32_t type) const;
+    /// Stores a value under an existing key of a predefined root.
+    long setData(std::uint32_t root, const std::string& subKey, const std::string& name,
+                 std::uint32_t type, const std::string& data);
     static std::string fullPath(std::uint32_t root, const std::string& subKey);
 
     std::string m_path;
