@@ -7,6 +7,7 @@
 #include "dispatch/dispatch_tick.h"
 #include "login/login.h"
 #include "reports/delivery_reports.h"
+#include "transport/http_client.h"
 
 namespace parlix {
 
@@ -47,6 +48,13 @@ void SendMsg::Form_Unload() {
 
 void SendMsg::Form_Terminate() {
     m_exit->Form_Unload();
+}
+
+void SendMsg::reloadConfig(const TransportConfig& config) {
+    m_env.config = config;
+    m_env.transfer.setTimeouts(config.timeouts);
+    m_env.uploader.setTimeouts(config.timeouts);
+    m_form.serverAddress.clear();
 }
 
 }  // namespace parlix

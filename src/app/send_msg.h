@@ -34,6 +34,9 @@ public:
     void Form_Unload();
     /// The window object is being destroyed.
     void Form_Terminate();
+    /// Takes a reread configuration: timeouts and the payload code page from the next request
+    /// and batch on, server hosts from the next server check, which looks the host up afresh.
+    void reloadConfig(const TransportConfig& config);
 
 private:
     void attachHandlers();

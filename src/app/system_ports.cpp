@@ -1,5 +1,7 @@
 #include "app/system_ports.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 
@@ -54,6 +56,39 @@ AppEnvironment SystemPorts::environment() {
 
 std::string executableFolder() {
     return std::filesystem::path(currentExecutablePath()).parent_path().string();
+}
+
+Result<ProgramFolders> takeFolderOptions(std::vector<std::string>& args) {
+    ProgramFolders folders;
+    const char* fromEnvironment = std::getenv("PARLIX_FOLDER");
+    if (fromEnvironment != nullptr && *fromEnvironment != '\0') {
+        folders.program = fromEnvironment;
+    }
+    std::vector<std::string> rest;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--folder" || a == "--settings") {
+            if (i + 1 == args.size() || args[i + 1].empty()) {
+                return Error{EINVAL, a + " needs a folder"};
+            }
+            (a == "--folder" ? folders.program : folders.settings) = args[++i];
+        } else {
+            rest.push_back(a);
+        }
+    }
+    args = std::move(rest);
+    if (folders.program.empty()) {
+        folders.program = executableFolder();
+    }
+    folders.program = std::filesystem::absolute(folders.program).lexically_normal().string();
+    if (!folders.settings.empty()) {
+        folders.settings = std::filesystem::absolute(folders.settings).lexically_normal().string();
+    }
+    // A trailing separator would double up in the paths built from the folder.
+    while (folders.program.size() > 1 && folders.program.back() == '/') {
+        folders.program.pop_back();
+    }
+    return folders;
 }
 
 std::string configPath(const std::string& programFolder) {

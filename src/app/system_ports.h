@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/clock.h"
 #include "base/random.h"
@@ -62,6 +63,18 @@ private:
 
 /// The folder of the running executable: the program folder unless the program is given another.
 std::string executableFolder();
+
+/// The folders a front-end runs on.
+struct ProgramFolders {
+    /// `--folder DIR`, else $PARLIX_FOLDER, else the executable's own folder; made absolute.
+    std::string program;
+    /// `--settings DIR`, made absolute; empty for the user's own settings folder.
+    std::string settings;
+};
+
+/// Takes `--folder DIR` and `--settings DIR` out of `args`, leaving the rest; an Error for an
+/// option without its value.
+Result<ProgramFolders> takeFolderOptions(std::vector<std::string>& args);
 
 /// The configuration file of a program folder.
 std::string configPath(const std::string& programFolder);

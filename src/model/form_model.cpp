@@ -146,14 +146,24 @@ MessageQueue FormModel::queue() {
     return MessageQueue(*dbConnection);
 }
 
+void FormModel::onLogEntry(std::function<void(const std::string&)> listener) {
+    m_logListeners.push_back(std::move(listener));
+}
+
 void FormModel::writeLog(const std::string& entry) {
     const std::string& old = text("txt_msg");
     setText("txt_msg", entry + "\r\n\r\n" + old.substr(0, kLogKeep));
+    for (const auto& listener : m_logListeners) {
+        listener(entry);
+    }
 }
 
 void FormModel::prependToLog(const std::string& line) {
     const std::string& old = text("txt_msg");
     setText("txt_msg", line + "\r\n" + old.substr(0, kLogKeep));
+    for (const auto& listener : m_logListeners) {
+        listener(line);
+    }
 }
 
 }  // namespace parlix

@@ -67,6 +67,8 @@ public:
     void on(const std::string& name, Event event, Handler handler);
     /// Registers a view; it hears of every change.
     void observe(Observer observer);
+    /// Registers a listener that hears of every entry put on top of the activity log.
+    void onLogEntry(std::function<void(const std::string&)> listener);
 
     /// `WriteLog`: puts an entry on top of the activity log, followed by an empty line, above at
     /// most 3000 characters of the older text.
@@ -104,6 +106,7 @@ private:
     std::vector<std::string> m_order;
     std::map<std::pair<std::string, Event>, Handler> m_handlers;
     std::vector<Observer> m_observers;
+    std::vector<std::function<void(const std::string&)>> m_logListeners;
 };
 
 }  // namespace parlix

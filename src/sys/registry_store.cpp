@@ -168,6 +168,14 @@ Result<RegistryStore::Keys> RegistryStore::load() const {
     return keys;
 }
 
+Result<bool> RegistryStore::check() const {
+    Result<Keys> keys = load();
+    if (!keys) {
+        return keys.error();
+    }
+    return true;
+}
+
 long RegistryStore::save(const Keys& keys) {
     std::ostringstream out;
     out << kHeader;

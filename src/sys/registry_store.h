@@ -80,6 +80,8 @@ public:
     long ensureKey(std::uint32_t root, const std::string& subKey);
 
     const std::string& filePath() const { return m_path; }
+    /// Whether the file can be read and understood; a missing file is an empty store.
+    Result<bool> check() const;
 
 private:
     struct StoredValue {

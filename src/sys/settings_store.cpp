@@ -1,5 +1,6 @@
 #include "sys/settings_store.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -56,11 +57,15 @@ std::string unescape(const std::string& v) {
     return out;
 }
 
-std::vector<Section> parse(const std::string& content) {
+/// The sections of a file; a line that is none of comment, section and setting is skipped, and
+/// the number of the first such line goes to `badLine`.
+std::vector<Section> parse(const std::string& content, int* badLine = nullptr) {
     std::vector<Section> sections;
     std::istringstream in(content);
     std::string line;
+    int number = 0;
     while (std::getline(in, line)) {
+        ++number;
         if (!line.empty() && line.back() == '\r') {
             line.pop_back();
         }
@@ -72,7 +77,10 @@ std::vector<Section> parse(const std::string& content) {
             continue;
         }
         size_t eq = line.find('=');
-        if (eq == std::string::npos || sections.empty()) {
+        if (eq == std::string::npos || sections.empty() || line.find('\0') != std::string::npos) {
+            if (badLine != nullptr && *badLine == 0) {
+                *badLine = number;
+            }
             continue;
         }
         sections.back().entries.push_back({line.substr(0, eq), unescape(line.substr(eq + 1))});
@@ -113,6 +121,21 @@ std::string SettingsStore::defaultFolder() {
 
 std::string SettingsStore::filePath(const std::string& app) const {
     return m_folder + "/" + app + ".ini";
+}
+
+Result<bool> SettingsStore::check(const std::string& app) const {
+    try {
+        std::optional<std::string> content = readFileIfPresent(filePath(app));
+        int badLine = 0;
+        parse(content.value_or(""), &badLine);
+        if (badLine != 0) {
+            return Error{EINVAL, filePath(app) + " line " + std::to_string(badLine) +
+                                     " is not a section or a setting"};
+        }
+        return true;
+    } catch (const FileError& e) {
+        return Error{e.code(), e.what()};
+    }
 }
 
 std::string SettingsStore::GetSetting(const std::string& app, const std::string& section,

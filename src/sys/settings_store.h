@@ -3,6 +3,8 @@
 #include <functional>
 #include <string>
 
+#include "base/result.h"
+
 namespace parlix {
 
 /// The per-user settings store: text values addressed by application, section and key, one INI
@@ -22,6 +24,10 @@ public:
     /// Stores a text; false when the file could not be written (the old value stays).
     bool SaveSetting(const std::string& app, const std::string& section, const std::string& key,
                      const std::string& value);
+
+    /// Whether an application's file is readable and holds only sections, settings and
+    /// comments; an Error naming the first line that is none of them. A missing file is fine.
+    Result<bool> check(const std::string& app) const;
 
     /// The user's settings folder: $XDG_CONFIG_HOME/parlix, or ~/.config/parlix.
     static std::string defaultFolder();

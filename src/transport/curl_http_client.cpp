@@ -260,4 +260,8 @@ void CurlHttpClient::setProxy(const ProxySettings& proxy) {
     m_impl->proxy = proxy;
 }
 
+void CurlHttpClient::setTimeouts(const HttpTimeouts& timeouts) {
+    m_impl->timeouts = timeouts;
+}
+
 }  // namespace parlix

@@ -27,6 +27,7 @@ public:
                      const std::string& contentType) override;
     void cancel() override;
     void setProxy(const ProxySettings& proxy) override;
+    void setTimeouts(const HttpTimeouts& timeouts) override;
 
     /// Largest reply body accepted; a longer one fails the transfer.
     static constexpr size_t kMaxReplyBytes = 16 * 1024 * 1024;

@@ -46,6 +46,8 @@ public:
     virtual void cancel() = 0;
     /// Applies to the requests that start afterwards.
     virtual void setProxy(const ProxySettings& proxy) = 0;
+    /// Applies to the requests that start afterwards.
+    virtual void setTimeouts(const HttpTimeouts& timeouts) = 0;
 };
 
 }  // namespace parlix

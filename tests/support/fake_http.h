@@ -23,12 +23,14 @@ public:
                      const std::string& contentType) override;
     void cancel() override { ++cancels; }
     void setProxy(const ProxySettings& p) override { proxy = p; }
+    void setTimeouts(const HttpTimeouts& t) override { timeouts = t; }
 
     /// Answers requests in order; `responder` decides once the queue is empty.
     std::deque<std::string> replies;
     std::function<std::string(const Request&)> responder;
     std::vector<Request> requests;
     ProxySettings proxy;
+    HttpTimeouts timeouts;
     int cancels = 0;
 
 private:
