@@ -17,11 +17,11 @@ deps:
 	@scripts/install-deps.sh
 
 build:
-	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS)
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPARLIX_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
 build-asan:
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLIX_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLIX_SANITIZE=ON -DPARLIX_WERROR=ON $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 
 FORMAT_FILES = $(shell git ls-files -co --exclude-standard -- '*.cpp' '*.h')

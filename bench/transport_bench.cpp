@@ -34,7 +34,8 @@ std::string makePayload(size_t bytes) {
         std::string text;
         int words = 5 + static_cast<int>(rng() % 20);
         for (int w = 0; w < words; ++w) {
-            text += (w ? " " : "") + std::string(kWords[rng() % std::size(kWords)]);
+            text += w ? " " : "";
+            text += kWords[rng() % std::size(kWords)];
             if (rng() % 4 == 0) {
                 text += std::to_string(rng() % 100000);
             }
@@ -107,9 +108,9 @@ int main(int argc, char** argv) {
                     state.PauseTiming();
                     sim.post("/_sim/reset");
                     state.ResumeTiming();
-                    if (!uploader.httpConnectSingle(path, payload,
-                                                    "b" + std::to_string(++batch) + "_NWM",
-                                                    sim.host(), "bench")) {
+                    const std::string stamp =
+                        std::string("b").append(std::to_string(++batch)).append("_NWM");
+                    if (!uploader.httpConnectSingle(path, payload, stamp, sim.host(), "bench")) {
                         state.SkipWithError("the gateway refused the upload");
                         break;
                     }

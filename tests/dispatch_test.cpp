@@ -203,7 +203,7 @@ TEST_F(DispatchTest, SingleFileSenderTakesItsBatchSizeAndWritesNumbersAsTheyAre)
     enqueue(*db, Value(), "no number");
     enqueue(*db, "12345", "short");
     for (int i = 0; i < 148; ++i) {
-        enqueue(*db, "1234567890", "m" + std::to_string(i));
+        enqueue(*db, "1234567890", std::string("m").append(std::to_string(i)));
     }
     db->commitTrans();
     tick();

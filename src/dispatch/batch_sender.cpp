@@ -212,7 +212,9 @@ void BatchSender::debit(const SenderProfile& profile, int partCount, const std::
                                     {"Flnm", trimSpaces(stamp)}});
     std::string reply = m_env.transfer.get(m_form.requestUrl);
     const std::string count = std::to_string(partCount);
-    const std::string when = " " + generalDateTime(m_env.clock.now());
+    // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on " " + a temporary string.
+    std::string when = " ";
+    when += generalDateTime(m_env.clock.now());
     if (reply == "Success") {
         m_form.writeLog("Successfully Sent: " + count + when);
         m_form.queue().settleTaken(Status::Sent);

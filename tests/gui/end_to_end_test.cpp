@@ -65,7 +65,7 @@ struct QueuedText {
 /// The text of queue row `row`: every length from one part to five, the part boundaries on both
 /// sides, accents, line breaks, no-break spaces, tildes, and rows with no text at all.
 QueuedText textFor(int row) {
-    const std::string tag = "#" + std::to_string(row) + " ";
+    const std::string tag = std::string("#").append(std::to_string(row)).append(" ");
     const auto start = static_cast<size_t>(row);
     // `characters` characters in all, the row's tag first.
     auto sized = [&](size_t characters, int parts) {
@@ -129,9 +129,9 @@ std::string mobileFor(int row) {
         case 0:
             return tenDigitsFor(row);
         case 1:
-            return "+91" + tenDigitsFor(row);
+            return std::string("+91").append(tenDigitsFor(row));
         default:
-            return "0" + tenDigitsFor(row);
+            return std::string("0").append(tenDigitsFor(row));
     }
 }
 

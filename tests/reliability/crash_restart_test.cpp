@@ -105,7 +105,7 @@ TEST_F(CrashRestartTest, KillsAtRandomMomentsSendNothingTwiceAndNothingFalselySe
     for (int run = 0; run < runs; ++run) {
         const auto moment = static_cast<Moment>(run % 5);
         const std::string user = (run / 5) % 2 == 0 ? "batch" : "single";
-        const std::string prefix = "k" + std::to_string(run) + "-";
+        const std::string prefix = std::string("k").append(std::to_string(run)).append("-");
         SCOPED_TRACE("run " + std::to_string(run) + ", " + user + " sender, kill " +
                      kMomentNames[static_cast<size_t>(moment)]);
         sim.post("/_sim/reset");

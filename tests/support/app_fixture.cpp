@@ -1,5 +1,7 @@
 #include "support/app_fixture.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 #include "db/open_database.h"
 #include "model/settings_keys.h"
@@ -57,9 +59,10 @@ std::vector<std::string> AppFixture::logLines() {
     std::vector<std::string> lines;
     for (const std::string& part : split(form().text("txt_msg"), "\r\n\r\n")) {
         if (!part.empty()) {
-            lines.insert(lines.begin(), part);
+            lines.push_back(part);
         }
     }
+    std::reverse(lines.begin(), lines.end());
     return lines;
 }
 

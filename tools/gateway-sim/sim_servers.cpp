@@ -350,7 +350,8 @@ void SimServers::control(const httplib::Request& req, httplib::Response& res) {
 }
 
 void SimServers::controlFaults(const Query& query, httplib::Response& res) {
-    const std::string server = param(query, "server") ? *param(query, "server") : "main";
+    const std::string* named = param(query, "server");
+    const std::string server = named ? *named : "main";
     std::lock_guard lock(m_mutex);
     Listener* l = findListener(server);
     if (l == nullptr) {
