@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <random>
+
 #include "base/text.h"
 #include "db/db_error.h"
 #include "dispatch/dispatch_tick.h"
@@ -352,6 +355,83 @@ TEST(DispatchChoice, ATickGoesOnAfterAnOutsideFailureButNeverSwallowsALogicError
     EXPECT_TRUE(f.enabled("SendMessage"));
     reports = [&] { f.setText("txtNoSuchBox", ""); };
     EXPECT_THROW(tick.SendMessage_Timer(), std::out_of_range);
+}
+
+// The batch marker is written just before the last piece of the message file and goes when the
+// rows are settled; an Exit before it puts the rows back, an Exit after it marks them DelSent.
+TEST(DispatchChoice, TheBatchMarkerDecidesWhatAnExitOrAFailedMarkerLeaves) {
+    enum class Fault { None, MarkerUnwritable, ExitBetweenPieces, ExitDuringDebit };
+    struct Case {
+        const char* label;
+        Fault fault;
+        const char* status;
+        bool lastPiecePosted;
+    };
+    const Case cases[] = {{"no fault", Fault::None, "Sent", true},
+                          {"marker cannot be written", Fault::MarkerUnwritable, "Queued", false},
+                          {"Exit between pieces", Fault::ExitBetweenPieces, "Queued", false},
+                          {"Exit during the debit", Fault::ExitDuringDebit, "DelSent", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        AppFixture fx;
+        fx.config.serverHosts[0] = "gw.test";
+        auto db = fx.makeDatabase();
+        std::mt19937 rng(3);
+        for (int i = 0; i < 40; ++i) {  // text that hardly compresses: several pieces
+            std::string text;
+            for (int k = 0; k < 150; ++k) {
+                text += static_cast<char>('a' + rng() % 26);
+            }
+            enqueue(*db, "98765432" + std::to_string(10 + i), text);
+        }
+        ASSERT_TRUE(fx.load());
+        FormModel& f = fx.form();
+        f.setText("txtUserId", "u");
+        f.setText("txtUSerPassWord", "p");
+        f.setText("TXT_SENDERID", "ALPHA");
+        f.smsBalance = 1000;
+        const auto marker = fx.programDir / "InFlight.txt";
+        if (c.fault == Fault::MarkerUnwritable) {
+            std::filesystem::create_directories(fx.programDir / "InFlight.txt_new");
+        }
+        bool markerAtLastPiece = false;
+        bool lastPiecePosted = false;
+        int pieces = 0;
+        fx.uploader.responder = [&](const test::FakeHttpClient::Request& r) {
+            bool last = r.url.find("Status=1") != std::string::npos;
+            if (r.url.find("_NWT") != std::string::npos && !last && ++pieces == 2 &&
+                c.fault == Fault::ExitBetweenPieces) {
+                f.fire("cmdexit2", Event::Click);
+            }
+            if (last && r.url.find("_NWT") != std::string::npos) {
+                markerAtLastPiece = std::filesystem::exists(marker);
+                lastPiecePosted = true;
+            }
+            return last ? "complete" : "done";
+        };
+        fx.transfer.replies = {"Server Connected", "logonyes||1000", "Server Connected",
+                               "logonyes||1000"};
+        fx.transfer.responder = [&](const test::FakeHttpClient::Request& r) -> std::string {
+            EXPECT_NE(r.url.find("Debit.asp"), std::string::npos);
+            EXPECT_TRUE(std::filesystem::exists(marker));
+            if (c.fault == Fault::ExitDuringDebit) {
+                f.fire("cmdexit2", Event::Click);
+            }
+            return "Success";
+        };
+        f.fire("cmdConnect2", Event::Click);
+        ASSERT_TRUE(f.loginOk);
+        try {
+            f.fire("SendMessage", Event::Timer);
+        } catch (const test::ProgramEnded&) {
+            EXPECT_TRUE(c.fault == Fault::ExitBetweenPieces || c.fault == Fault::ExitDuringDebit);
+        }
+        EXPECT_EQ(countExact(*db, c.status), 40);
+        EXPECT_EQ(lastPiecePosted, c.lastPiecePosted);
+        EXPECT_EQ(markerAtLastPiece, c.lastPiecePosted);
+        EXPECT_FALSE(std::filesystem::exists(marker));
+        EXPECT_GT(pieces, 1);
+    }
 }
 
 }  // namespace

@@ -125,23 +125,6 @@ TEST_F(SettingsPanelTest, ProxyBoxEnablesItsFieldsAndFieldsAreSavedOnChange) {
     EXPECT_FALSE(f().enabled("Text3"));
 }
 
-TEST(ExitPaths, ExitPutsReadRowsBackAndEnds) {
-    AppFixture fx;
-    auto db = fx.makeDatabase();
-    ASSERT_TRUE(fx.load());
-    enqueue(*db, "1111111111", "a", "Read");
-    enqueue(*db, "2222222222", "b", "Sent");
-    enqueue(*db, "3333333333", "c", "Discarded");
-    fx.form().setEnabled("SendMessage", true);
-    EXPECT_THROW(fx.form().fire("cmdexit2", Event::Click), test::ProgramEnded);
-    EXPECT_FALSE(fx.form().enabled("SendMessage"));
-    EXPECT_EQ(fx.form().dbConnection, nullptr);
-    EXPECT_EQ(countExact(*db, "Queued"), 1);
-    EXPECT_EQ(countExact(*db, "Read"), 0);
-    EXPECT_EQ(countExact(*db, "Sent"), 1);
-    EXPECT_EQ(countExact(*db, "Discarded"), 1);
-}
-
 TEST(ExitPaths, ExitAfterAFailedOpenEndsQuietly) {
     AppFixture fx;
     ASSERT_TRUE(fx.load());

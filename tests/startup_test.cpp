@@ -106,20 +106,62 @@ TEST(Startup, ThreeFailuresDisableConnect) {
     EXPECT_TRUE(fx.ui.boxes.empty());
 }
 
-TEST(Startup, LeftoverReadRowsBecomeDeletedAndQueuedRowsAreAnnounced) {
-    AppFixture fx;
-    auto db = fx.makeDatabase();
-    enqueue(*db, "1111111111", "a", "Read");
-    enqueue(*db, "2222222222", "b", "Queued");
-    enqueue(*db, "3333333333", "c", "Sent");
-    ASSERT_TRUE(fx.load());
-    EXPECT_EQ(countExact(*db, "Deleted"), 1);
-    EXPECT_EQ(countExact(*db, "Queued"), 1);
-    EXPECT_EQ(countExact(*db, "Sent"), 1);
-    ASSERT_EQ(fx.ui.boxes.size(), 1u);
-    EXPECT_EQ(fx.ui.boxes[0].text,
-              "Messages are in Queued, Please check Message Queue before connect the server");
-    EXPECT_EQ(fx.ui.boxes[0].title, "Zentroca Solutions");
+// Rows a batch left taken for sending go back to the queue unless the batch may have reached
+// the gateway, at the next start and at Exit alike; the queued rows are announced.
+TEST(Startup, AnInterruptedBatchIsSentAgainOnlyWhenItCannotHaveReachedTheGateway) {
+    enum class Marker { Absent, Present, Unreadable };
+    struct Case {
+        const char* label;
+        bool atExit;
+        Marker marker;
+        const char* status;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"start, no marker", false, Marker::Absent, "Queued",
+         "Interrupted batch: 1 messages back in the queue"},
+        {"start, marker", false, Marker::Present, "Deleted",
+         "Interrupted batch: 1 messages may have reached the gateway, marked Deleted"},
+        {"start, unreadable marker", false, Marker::Unreadable, "Deleted",
+         "Interrupted batch: 1 messages may have reached the gateway, marked Deleted"},
+        {"Exit, no marker", true, Marker::Absent, "Queued", "Exit: 1 messages back in the queue"},
+        {"Exit, marker", true, Marker::Present, "DelSent",
+         "Exit: 1 messages may have reached the gateway, marked DelSent"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        AppFixture fx;
+        auto db = fx.makeDatabase();
+        if (c.atExit) {
+            ASSERT_TRUE(fx.load());
+        }
+        enqueue(*db, "1111111111", "a", "read");
+        enqueue(*db, "2222222222", "b", "Queued");
+        enqueue(*db, "3333333333", "c", "Sent");
+        const auto marker = fx.programDir / "InFlight.txt";
+        if (c.marker == Marker::Present) {
+            test::writeFile(marker, "batch=20261206_150405125_1_NWT\nrows=1\n");
+        } else if (c.marker == Marker::Unreadable) {
+            std::filesystem::create_directory(marker);
+        }
+        if (c.atExit) {
+            fx.form().setEnabled("SendMessage", true);
+            EXPECT_THROW(fx.form().fire("cmdexit2", Event::Click), test::ProgramEnded);
+            EXPECT_FALSE(fx.form().enabled("SendMessage"));
+            EXPECT_EQ(fx.form().dbConnection, nullptr);
+        } else {
+            ASSERT_TRUE(fx.load());
+            ASSERT_EQ(fx.ui.boxes.size(), 1u);
+            EXPECT_EQ(fx.ui.boxes[0].text,
+                      "Messages are in Queued, Please check Message Queue before connect the "
+                      "server");
+            EXPECT_EQ(fx.ui.boxes[0].title, "Zentroca Solutions");
+        }
+        EXPECT_EQ(countExact(*db, c.status), c.status == std::string("Queued") ? 2 : 1);
+        EXPECT_EQ(countExact(*db, "Sent"), 1);
+        EXPECT_EQ(fx.logLines().back(), c.log);
+        EXPECT_EQ(std::filesystem::exists(marker), c.marker == Marker::Unreadable);
+    }
 }
 
 TEST(Startup, StoredServerNineShowsTheCustomHost) {

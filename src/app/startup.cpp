@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/exit_paths.h"
 #include "base/clock.h"
 #include "base/continue_on_error.h"
 #include "base/date_time.h"
@@ -151,7 +152,7 @@ void Startup::settleQueue() {
         LoadSavedLogin();
     }
     m_form.writeLog("DatabaseLoad: Success");
-    tryStep([&] { m_form.queue().settleTaken(Status::Deleted); });
+    settleInterruptedBatch(m_form, m_env.programFolder, "Interrupted batch: ", Status::Deleted);
     tryStep([&] {
         if (m_form.queue().hasQueued()) {
             m_env.ui.msgBox(

@@ -50,7 +50,8 @@ const SenderProfile kSingleFileProfile{.suffix = "_NWM",
                                        .debitRefusedLog = "Message Sent but Balance not Deducted ",
                                        .debitRefusedTail = " , Contect to your vendor"};
 
-BatchSender::BatchSender(FormModel& form, const AppEnvironment& env) : m_form(form), m_env(env) {}
+BatchSender::BatchSender(FormModel& form, const AppEnvironment& env)
+    : m_form(form), m_env(env), m_marker(env.programFolder) {}
 
 void BatchSender::SendSmsSingleFile_NWT(const std::string& senderId) {
     send(kBatchProfile, kBatchRowLimit, senderId + "\r\n" + senderId);
@@ -120,6 +121,7 @@ BatchSender::Batch BatchSender::collect(const SenderProfile& profile, Recordset&
             rs.setField("QDateTime", profile.stampsTime ? isoDateTime(now) : isoDate(now));
             rs.setField("Status", std::string(statusText(Status::Read)));
             rs.update();
+            ++batch.rowsTaken;
         }
         rs.moveNext();
         if (!rs.eof()) {
@@ -184,9 +186,12 @@ void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::s
             uploader.httpConnectSingle(headerPath, headerFile, stamp + "_TAG", m_form.serverAddress,
                                        userId);
         }
-        m_form.uploadOk = uploader.httpConnectSingle(messagePath, messageFile,
-                                                     stamp + std::string(profile.suffix),
-                                                     m_form.serverAddress, userId);
+        const std::string flag = stamp + std::string(profile.suffix);
+        // From the last piece on, the gateway may hold the whole batch: the marker says so
+        // before it is posted, so that a crash or an Exit from then on never sends it again.
+        m_form.uploadOk =
+            uploader.httpConnectSingle(messagePath, messageFile, flag, m_form.serverAddress, userId,
+                                       [&] { m_marker.write(flag, batch.rowsTaken); });
         m_uploadCompleted = m_form.uploadOk;
     }
     if (!m_form.uploadOk) {
@@ -196,11 +201,16 @@ void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::s
         }
         // A refused upload sent nothing: the rows go back to the queue.
         if (profile.logsFailedUpload || batch.partCount != 0) {
-            m_form.queue().settleTaken(Status::Queued);
+            settle(Status::Queued);
         }
         return;
     }
     debit(profile, batch.partCount, stamp);
+}
+
+void BatchSender::settle(Status to) {
+    m_form.queue().settleTaken(to);
+    m_marker.clear();
 }
 
 void BatchSender::debit(const SenderProfile& profile, int partCount, const std::string& stamp) {
@@ -217,11 +227,11 @@ void BatchSender::debit(const SenderProfile& profile, int partCount, const std::
     when += generalDateTime(m_env.clock.now());
     if (reply == "Success") {
         m_form.writeLog("Successfully Sent: " + count + when);
-        m_form.queue().settleTaken(Status::Sent);
+        settle(Status::Sent);
     } else {
         m_form.writeLog(std::string(profile.debitRefusedLog) + count +
                         std::string(profile.debitRefusedTail) + when);
-        m_form.queue().settleTaken(profile.debitRefused);
+        settle(profile.debitRefused);
     }
     m_form.setText("lblSMS", "Balance SMS: " + std::to_string(m_form.smsBalance));
     m_form.uploadOk = false;

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "db/message_queue.h"
+#include "dispatch/batch_marker.h"
 #include "model/app_environment.h"
 
 namespace parlix {
@@ -57,6 +58,7 @@ private:
     struct Batch {
         std::string payload;
         int partCount = 0;
+        long rowsTaken = 0;
     };
 
     void send(const SenderProfile& profile, long rowLimit, const std::string& header);
@@ -64,9 +66,12 @@ private:
     void markDiscarded(Recordset& rs);
     void debit(const SenderProfile& profile, int partCount, const std::string& stamp);
     void resumeSerial(const std::string& userId);
+    /// Settles the rows taken and removes the batch's marker.
+    void settle(Status to);
 
     FormModel& m_form;
     const AppEnvironment& m_env;
+    BatchMarker m_marker;
     bool m_uploadCompleted = false;
     bool m_serialResumed = false;
 };

@@ -50,6 +50,9 @@ void DispatchTick::recover(const OutsideFailure& e) {
     // once the gateway has the payload they count as sent, before that they are queued again.
     Status status = m_sender.uploadCompleted() ? Status::DelSent : Status::Queued;
     bool settled = tryStep([&] { m_form.queue().settleTaken(status); });
+    if (settled) {
+        tryStep([&] { BatchMarker(m_env.programFolder).clear(); });
+    }
     if (!settled) {
         m_form.writeLog("Dispatch error: the rows of the batch could not be settled");
     }

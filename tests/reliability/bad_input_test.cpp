@@ -80,7 +80,8 @@ std::vector<RowCase> hostileRows() {
         {"null status", "9876543210", "bq-16 no status", Value(), Value(), ""},
         {"status with a trailing blank", "9876543210", "bq-17 blank", "Queued ", "Queued ", ""},
         {"a status of its own", "9876543210", "bq-18 held", "Hold", "Hold", ""},
-        {"left taken for sending, lower case", "9876543210", "bq-19 read", "read", "Deleted", ""},
+        {"left taken for sending, lower case", "9876543210", "bq-19 read", "read", "Sent",
+         "bq-19 read"},
     };
 }
 
