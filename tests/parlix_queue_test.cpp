@@ -2,8 +2,8 @@
 
 #include "db/connection.h"
 #include "db/open_database.h"
+#include "support/child_process.h"
 #include "support/queue_db.h"
-#include "support/run_process.h"
 #include "support/temp_dir.h"
 
 namespace parlix {

@@ -1,10 +1,7 @@
 #include "support/gateway_sim_process.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <stdexcept>
@@ -16,27 +13,7 @@ namespace parlix::test {
 
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
-
-std::string readLine(int fd, int timeoutMs) {
-    std::string line;
-    while (true) {
-        pollfd p{fd, POLLIN, 0};
-        int n = ::poll(&p, 1, timeoutMs);
-        if (n <= 0) {
-            throw std::runtime_error("gateway-sim did not report its port in time");
-        }
-        char c = 0;
-        ssize_t got = ::read(fd, &c, 1);
-        if (got <= 0) {
-            throw std::runtime_error("gateway-sim ended before it listened");
-        }
-        if (c == '\n') {
-            return line;
-        }
-        line.push_back(c);
-    }
-}
+constexpr auto kStartTimeout = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -54,49 +31,28 @@ std::string GatewaySimProcess::binaryPath() {
 }
 
 GatewaySimProcess::GatewaySimProcess(std::vector<std::string> extraArgs) {
-    std::vector<std::string> args = {binaryPath(), "--port", "0"};
+    std::vector<std::string> args = {"--port", "0"};
     args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    std::vector<char*> argv;
-    for (std::string& a : args) {
-        argv.push_back(a.data());
-    }
-    argv.push_back(nullptr);
-
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        throw std::runtime_error("cannot create a pipe for gateway-sim");
-    }
-    const pid_t parent = ::getpid();
-    m_pid = ::fork();
-    if (m_pid < 0) {
-        ::close(fds[0]);
-        ::close(fds[1]);
-        throw std::runtime_error("cannot start gateway-sim");
-    }
-    if (m_pid == 0) {
-        // Only async-signal-safe calls between fork and exec.
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent) {
-            ::_exit(127);
+    m_child = std::make_unique<ChildProcess>(binaryPath(), args, (m_dir / "output").string());
+    const auto until = std::chrono::steady_clock::now() + kStartTimeout;
+    std::string line;
+    while (line.empty()) {
+        std::string out = m_child->output();
+        size_t end = out.find('\n');
+        if (end != std::string::npos) {
+            line = out.substr(0, end);
+        } else if (!m_child->running() || std::chrono::steady_clock::now() > until) {
+            throw std::runtime_error("gateway-sim did not come up: " + out);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        ::dup2(fds[1], STDOUT_FILENO);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
     }
-    ::close(fds[1]);
-    m_stdout = fds[0];
-    try {
-        std::string line = readLine(m_stdout, kStartTimeoutMs);
-        size_t colon = line.find("127.0.0.1:");
-        if (colon == std::string::npos) {
-            throw std::runtime_error("gateway-sim said: " + line);
-        }
-        m_port = std::atoi(line.c_str() + colon + 10);
-        m_control = std::make_unique<CurlHttpClient>(m_ui, HttpTimeouts{5000, 10000});
-    } catch (...) {
-        stop();
-        throw;
+    size_t colon = line.find("127.0.0.1:");
+    if (colon == std::string::npos) {
+        throw std::runtime_error("gateway-sim said: " + line);
     }
+    m_port = std::atoi(line.c_str() + colon + 10);
+    m_control = std::make_unique<CurlHttpClient>(m_ui, HttpTimeouts{5000, 10000});
 }
 
 GatewaySimProcess::~GatewaySimProcess() {
@@ -105,25 +61,9 @@ GatewaySimProcess::~GatewaySimProcess() {
 
 void GatewaySimProcess::stop() {
     m_control.reset();
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGTERM);
-        int status = 0;
-        for (int i = 0; i < 500; ++i) {
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, &status, 0);
-            m_pid = -1;
-        }
-    }
-    if (m_stdout >= 0) {
-        ::close(m_stdout);
-        m_stdout = -1;
+    if (m_child) {
+        m_child->signal(SIGTERM);
+        m_child->wait(std::chrono::seconds(5));
     }
 }
 

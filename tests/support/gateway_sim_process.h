@@ -1,12 +1,13 @@
 #pragma once
 
-#include <sys/types.h>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
 #include "support/fakes.h"
 #include "support/json_value.h"
+#include "support/temp_dir.h"
 #include "transport/curl_http_client.h"
 
 namespace parlix::test {
@@ -57,8 +58,8 @@ public:
     void stop();
 
 private:
-    pid_t m_pid = -1;
-    int m_stdout = -1;
+    TempDir m_dir;
+    std::unique_ptr<ChildProcess> m_child;
     int m_port = 0;
     FakeUi m_ui;
     std::unique_ptr<CurlHttpClient> m_control;
