@@ -1,9 +1,11 @@
-# make test: install what is missing, build plain and sanitized, run every test in both.
+# make test: install what is missing, build plain and sanitized, run the tests in both (the
+# sanitized build leaves out the window and the benchmarks).
 # make demo: build, lay out a demo program folder and run the window against gateway-sim.
+# make demo-service: the same folder drained by parlixd, the service, without a display.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: test demo deps build build-asan format format-check clean
+.PHONY: test demo demo-service deps build build-asan format format-check clean
 
 test: deps format-check build build-asan
 	ctest --test-dir build --output-on-failure -j $(JOBS)
@@ -13,6 +15,9 @@ test: deps format-check build build-asan
 demo: deps
 	scripts/demo.sh
 
+demo-service: deps
+	scripts/demo.sh --service
+
 deps:
 	@scripts/install-deps.sh
 
@@ -21,7 +26,8 @@ build:
 	cmake --build build -j $(JOBS)
 
 build-asan:
-	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLIX_SANITIZE=ON -DPARLIX_WERROR=ON $(CMAKE_FLAGS)
+	cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPARLIX_SANITIZE=ON -DPARLIX_WERROR=ON \
+	  -DPARLIX_GUI=OFF $(CMAKE_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 
 FORMAT_FILES = $(shell git ls-files -co --exclude-standard -- '*.cpp' '*.h')

@@ -2,6 +2,7 @@
 # make demo: builds the program, lays out a demo program folder, starts gateway-sim and the
 # window. On a desktop the person presses Connect; without a display the window runs under Xvfb
 # and is driven the way a person would, with xdotool, and the script prints what happened.
+# make demo-service (demo.sh --service): the same folder drained by parlixd, stopped with SIGTERM.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
@@ -25,7 +26,8 @@ trap cleanup EXIT
 say() { printf '== %s\n' "$*"; }
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" --target parlix parlix-queue gateway-sim -j "$(nproc)"
+mode=${1:-window}
+cmake --build "$build" --target parlix parlixd parlix-queue gateway-sim -j "$(nproc)"
 
 say "Demo program folder: $demo"
 rm -rf "$demo"
@@ -104,6 +106,34 @@ summary() {
   curl -fsS "$control/accounts" | grep -o '"balance":[0-9]*'
   say "Delivery reports applied: $(sql 'select count(*) from MessageQueue where DeliverStatus is not null;')"
 }
+
+if [ "$mode" = --service ]; then
+  say "Starting parlixd on the demo folder; its log follows"
+  "$build/src/daemon/parlixd" --folder "$demo" --settings "$demo/config/parlix" &
+  service=$!
+  pids+=($service)
+  deadline=$(( SECONDS + 120 ))
+  while (( SECONDS < deadline )); do
+    left=$(sql "select count(*) from MessageQueue where Status in ('Queued','Read');")
+    sent=$(sql "select count(*) from MessageQueue where Status='Sent';")
+    reported=$(sql "select count(*) from MessageQueue where DeliverStatus is not null;")
+    if [ "$left" = 0 ] && [ "$sent" != 0 ] && [ "$reported" = "$sent" ]; then
+      break
+    fi
+    sleep 1
+  done
+  say "Stopping parlixd with SIGTERM"
+  kill -TERM "$service"
+  code=0
+  wait "$service" || code=$?
+  say "parlixd exited with $code"
+  summary
+  [ "$left" = 0 ] && [ "$reported" = "$sent" ] && [ "$code" = 0 ] || {
+    echo "the queue did not drain in time, or parlixd did not stop cleanly" >&2
+    exit 1
+  }
+  exit 0
+fi
 
 if [ -n "${DISPLAY:-}" ] && [ -z "${CI:-}" ] && [ -t 1 ]; then
   say "Starting the window: press Connect and watch the queue drain; close it to finish"
