@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "base/clock.h"
 #include "base/date_time.h"
@@ -131,38 +132,33 @@ BatchSender::Batch BatchSender::collect(const SenderProfile& profile, Recordset&
     return batch;
 }
 
-void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::string& header) {
-    m_uploadCompleted = false;
-    const std::string userId = m_form.text("txtUserId");
+std::string BatchSender::payloadFolder(const std::string& userId) {
     if (userId.find('/') != std::string::npos || userId.find('\0') != std::string::npos) {
         throw FileError(EINVAL, "the user id cannot name a payload file: it holds a '/'");
     }
     const std::string folder = m_env.programFolder + "/SMS/Pending";
     makeFolders(folder);
+    return folder;
+}
 
-    if (!m_serialResumed) {
-        resumeSerial(userId);
-        m_serialResumed = true;
-    }
-    Batch batch;
-    {
-        auto rs = m_form.queue().takeQueued(rowLimit);
-        // One transaction for the batch's row saves: one disk sync per batch, and an error
-        // halfway leaves every row as it was.
-        Transaction tx(*m_form.dbConnection);
-        batch = collect(profile, *rs);
-        tx.commit();
-    }
-    const std::string& codePage = m_env.config.payloadCodePage;
-    const std::string messagePath = folder + "/" + userId + std::string(profile.suffix) + ".SMS";
-    const std::string messageFile = toPayloadCodePage(batch.payload, codePage);
-    writeFileAtomic(messagePath, messageFile);
-    const std::string headerPath = folder + "/" + userId + "_TAG.SMS";
-    std::string headerFile;
-    if (profile.withHeader) {
-        headerFile = toPayloadCodePage(header, codePage);
-        writeFileAtomic(headerPath, headerFile);
-    }
+BatchSender::Batch BatchSender::take(const SenderProfile& profile, long rowLimit) {
+    auto rs = m_form.queue().takeQueued(rowLimit);
+    // One transaction for the batch's row saves: one disk sync per batch, and an error halfway
+    // leaves every row as it was.
+    Transaction tx(*m_form.dbConnection);
+    Batch batch = collect(profile, *rs);
+    tx.commit();
+    return batch;
+}
+
+BatchSender::PayloadFile BatchSender::writePayload(const std::string& path,
+                                                   const std::string& utf8) {
+    PayloadFile file{path, toPayloadCodePage(utf8, m_env.config.payloadCodePage)};
+    writeFileAtomic(file.path, file.bytes);
+    return file;
+}
+
+void BatchSender::showCounts(const SenderProfile& profile, int partCount) {
     auto sentCaption = [&] {
         m_form.setText("LblSent",
                        "Sent = " + std::to_string(static_cast<long long>(m_form.sentSmsCount)));
@@ -170,28 +166,52 @@ void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::s
     if (profile.captionBeforeBox) {
         sentCaption();
     }
-    if (m_form.smsBalance <= batch.partCount) {
+    if (m_form.smsBalance <= partCount) {
         m_env.ui.msgBox("SMS balance zero Send only " + std::to_string(m_form.smsBalance) + " SMS");
     }
     if (!profile.captionBeforeBox) {
         sentCaption();
     }
+}
+
+bool BatchSender::upload(const SenderProfile& profile, const PayloadFile* header,
+                         const PayloadFile& message, const std::string& stamp, long rows,
+                         const std::string& userId) {
+    PayloadUploader uploader(m_env.uploader, m_env.ui);
+    if (header != nullptr) {
+        // Only the message file's outcome counts: the header's is overwritten by it.
+        uploader.httpConnectSingle(header->path, header->bytes, stamp + "_TAG",
+                                   m_form.serverAddress, userId);
+    }
+    const std::string flag = stamp + std::string(profile.suffix);
+    // From the last piece on, the gateway may hold the whole batch: the marker says so before it
+    // is posted, so that a crash or an Exit from then on never sends the batch again.
+    return uploader.httpConnectSingle(message.path, message.bytes, flag, m_form.serverAddress,
+                                      userId, [&] { m_marker.write(flag, rows); });
+}
+
+void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::string& header) {
+    m_uploadCompleted = false;
+    const std::string userId = m_form.text("txtUserId");
+    const std::string folder = payloadFolder(userId);
+    if (!m_serialResumed) {
+        resumeSerial(userId);
+        m_serialResumed = true;
+    }
+    const Batch batch = take(profile, rowLimit);
+    const PayloadFile message =
+        writePayload(folder + "/" + userId + std::string(profile.suffix) + ".SMS", batch.payload);
+    std::optional<PayloadFile> headerFile;
+    if (profile.withHeader) {
+        headerFile = writePayload(folder + "/" + userId + "_TAG.SMS", header);
+    }
+    showCounts(profile, batch.partCount);
     m_form.uploadOk = false;
     std::string stamp;
     if (batch.partCount != 0) {
         stamp = batchStamp(m_env.clock.now(), m_env.random.next());
-        PayloadUploader uploader(m_env.uploader, m_env.ui);
-        if (profile.withHeader) {
-            // Only the message file's outcome counts: the header's is overwritten by it.
-            uploader.httpConnectSingle(headerPath, headerFile, stamp + "_TAG", m_form.serverAddress,
-                                       userId);
-        }
-        const std::string flag = stamp + std::string(profile.suffix);
-        // From the last piece on, the gateway may hold the whole batch: the marker says so
-        // before it is posted, so that a crash or an Exit from then on never sends it again.
-        m_form.uploadOk =
-            uploader.httpConnectSingle(messagePath, messageFile, flag, m_form.serverAddress, userId,
-                                       [&] { m_marker.write(flag, batch.rowsTaken); });
+        m_form.uploadOk = upload(profile, headerFile ? &*headerFile : nullptr, message, stamp,
+                                 batch.rowsTaken, userId);
         m_uploadCompleted = m_form.uploadOk;
     }
     if (!m_form.uploadOk) {

@@ -61,8 +61,26 @@ private:
         long rowsTaken = 0;
     };
 
+    /// A payload file as written: its path and its bytes in the payload code page.
+    struct PayloadFile {
+        std::string path;
+        std::string bytes;
+    };
+
     void send(const SenderProfile& profile, long rowLimit, const std::string& header);
+    /// The folder of the payload files, made when missing; raises for a user id that cannot
+    /// name a file.
+    std::string payloadFolder(const std::string& userId);
+    /// Takes the queued rows of one batch, all their saves in one transaction.
+    Batch take(const SenderProfile& profile, long rowLimit);
     Batch collect(const SenderProfile& profile, Recordset& rs);
+    PayloadFile writePayload(const std::string& path, const std::string& utf8);
+    /// The sent counter and, when the balance does not exceed the batch, the balance box.
+    void showCounts(const SenderProfile& profile, int partCount);
+    /// Uploads the header file (when there is one) and the message file; the message file's
+    /// outcome.
+    bool upload(const SenderProfile& profile, const PayloadFile* header, const PayloadFile& message,
+                const std::string& stamp, long rows, const std::string& userId);
     void markDiscarded(Recordset& rs);
     void debit(const SenderProfile& profile, int partCount, const std::string& stamp);
     void resumeSerial(const std::string& userId);
