@@ -39,7 +39,6 @@ TEST(WindowEndToEndTest, ConnectSendsThroughBothSendersAppliesReportsAndExits) {
     std::map<std::int64_t, std::string> senderOf;
     for (const char* senderId : {"ALPHA", ""}) {
         if (*senderId == '\0') {
-            // Hidden while the account lists its sender ids, the box still takes keys.
             auto* box = s.find<QLineEdit>("TXT_SENDERID");
             box->selectAll();
             QTest::keyClick(box, Qt::Key_Delete);
