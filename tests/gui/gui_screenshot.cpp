@@ -1,34 +1,25 @@
-#include <QApplication>
-#include <QPixmap>
 #include <QPushButton>
 #include <cstdio>
 
 #include "started_window.h"
 
-// Saves a picture of the window after start-up, optionally after pressing one of its buttons:
+// Saves a picture of the window after start-up, after pressing one of its buttons if named:
 //   gui_screenshot FILE.png [BUTTON-NAME]
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: gui_screenshot FILE.png [BUTTON-NAME]\n");
+    parlix::test::StartedWindow started;
+    if (argc < 2 || argc > 3 || !started.start()) {
+        std::fprintf(stderr, "usage: gui_screenshot FILE.png [BUTTON-NAME]; start-up must pass\n");
         return 2;
     }
-    parlix::test::StartedWindow started;
-    if (!started.start()) {
-        std::fprintf(stderr, "start-up ended the program\n");
-        return 1;
-    }
-    if (argc == 3) {
-        auto* button = started.find<QPushButton>(argv[2]);
-        if (button == nullptr) {
-            std::fprintf(stderr, "the window has no button %s\n", argv[2]);
-            return 2;
-        }
+    auto* button = argc == 3 ? started.find<QPushButton>(argv[2]) : nullptr;
+    if (button != nullptr) {
         button->click();
+        QApplication::processEvents();
     }
-    QApplication::processEvents();
-    if (!started.window->grab().save(QString::fromLocal8Bit(argv[1]))) {
-        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+    if ((argc == 3 && button == nullptr) ||
+        !started.window->grab().save(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "no such button, or %s cannot be written\n", argv[1]);
         return 1;
     }
     return 0;

@@ -13,81 +13,71 @@
 namespace parlix {
 namespace {
 
-struct SeenBox {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QMessageBox::StandardButtons buttons;
-};
-
-// Answers the next message box as soon as its modal loop runs, and notes what it showed.
-void answerNextBox(QMessageBox::StandardButton press, SeenBox& seen) {
-    QTimer::singleShot(0, [press, &seen] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
-        box->button(press)->click();
-    });
+Qt::CursorShape pointer() {
+    const QCursor* shown = QApplication::overrideCursor();
+    return shown != nullptr ? shown->shape() : Qt::ArrowCursor;
 }
 
-TEST(QtUiTest, MessageBoxesShowTheirTextButtonsIconAndTitleAndReturnTheAnswer) {
-    QtUi qtUi;
-    Ui& ui = qtUi;
-    SeenBox seen;
+struct BoxCase {
+    const char* text;
+    MsgButtons buttons;
+    MsgIcon icon;
+    const char* title;
+    /// Asked in the middle of busy work.
+    bool busy;
+    QMessageBox::StandardButton press;
+    MsgAnswer answer;
+    QMessageBox::Icon shownIcon;
+};
 
-    answerNextBox(QMessageBox::No, seen);
-    EXPECT_EQ(ui.msgBox("!! SERVER Allready Running !!\r\nAre you sure to start again ?",
-                        MsgButtons::YesNo, MsgIcon::Question),
-              MsgAnswer::No);
-    EXPECT_EQ(seen.title, QStringLiteral("Parlix"));
-    EXPECT_EQ(seen.text,
-              QStringLiteral("!! SERVER Allready Running !!\nAre you sure to start again ?"));
-    EXPECT_EQ(seen.icon, QMessageBox::Question);
-    EXPECT_EQ(seen.buttons, QMessageBox::Yes | QMessageBox::No);
-
-    answerNextBox(QMessageBox::Yes, seen);
-    EXPECT_EQ(ui.msgBox("again?", MsgButtons::YesNo), MsgAnswer::Yes);
-    EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
-
-    answerNextBox(QMessageBox::Ok, seen);
-    EXPECT_EQ(ui.msgBox("<b>Messages</b> are in Queued", MsgButtons::Ok, MsgIcon::Exclamation,
-                        "Zentroca Solutions"),
-              MsgAnswer::Ok);
-    EXPECT_EQ(seen.title, QStringLiteral("Zentroca Solutions"));
-    EXPECT_EQ(seen.text, QStringLiteral("<b>Messages</b> are in Queued"));
-    EXPECT_EQ(seen.icon, QMessageBox::Warning);
-    EXPECT_EQ(seen.buttons, QMessageBox::Ok);
+TEST(QtUiTest, MessageBoxesShowTextButtonsIconAndTitleWithTheNormalPointerAndReturnTheAnswer) {
+    const BoxCase cases[] = {
+        {"Running!\r\nStart again?", MsgButtons::YesNo, MsgIcon::Question, "", false,
+         QMessageBox::No, MsgAnswer::No, QMessageBox::Question},
+        {"again?", MsgButtons::YesNo, MsgIcon::None, "", true, QMessageBox::Yes, MsgAnswer::Yes,
+         QMessageBox::NoIcon},
+        {"<b>Queued</b>", MsgButtons::Ok, MsgIcon::Exclamation, "Zentroca Solutions", false,
+         QMessageBox::Ok, MsgAnswer::Ok, QMessageBox::Warning},
+        {"DatabaseError: 14", MsgButtons::Ok, MsgIcon::Critical, "", true, QMessageBox::Ok,
+         MsgAnswer::Ok, QMessageBox::Critical},
+    };
+    for (const BoxCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        QtUi ui;
+        ui.setBusy(c.busy);
+        QMessageBox* shown = nullptr;
+        QTimer::singleShot(0, [&] {
+            shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(shown, nullptr);
+            EXPECT_EQ(pointer(), Qt::ArrowCursor) << "the operator answers with the normal one";
+            EXPECT_EQ(shown->windowTitle().toStdString(), *c.title ? c.title : "Parlix");
+            EXPECT_EQ(shown->text(), QString::fromLatin1(c.text).replace("\r\n", "\n"));
+            EXPECT_EQ(shown->textFormat(), Qt::PlainText);
+            EXPECT_EQ(shown->icon(), c.shownIcon);
+            EXPECT_EQ(shown->standardButtons(), c.buttons == MsgButtons::Ok
+                                                    ? QMessageBox::Ok
+                                                    : QMessageBox::Yes | QMessageBox::No);
+            shown->button(c.press)->click();
+        });
+        EXPECT_EQ(ui.msgBox(c.text, c.buttons, c.icon, c.title), c.answer);
+        EXPECT_NE(shown, nullptr);
+        EXPECT_EQ(pointer(), c.busy ? Qt::WaitCursor : Qt::ArrowCursor);
+        ui.setBusy(false);
+    }
 }
 
 TEST(QtUiTest, BusyPointerIsBalancedAndAnnounced) {
     QtUi ui;
     std::vector<bool> announced;
     QObject::connect(&ui, &QtUi::busyChanged, [&](bool busy) { announced.push_back(busy); });
-
     ui.setBusy(true);
     ui.setBusy(true);
-    ASSERT_NE(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-
+    EXPECT_EQ(pointer(), Qt::WaitCursor);
     ui.setBusy(false);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr) << "one restore undoes both calls";
+    EXPECT_EQ(pointer(), Qt::ArrowCursor) << "one restore undoes both calls";
     ui.setBusy(false);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(announced, (std::vector<bool>{true, false}));
-}
-
-TEST(QtUiTest, MessageBoxDuringBusyWorkShowsTheNormalPointerThenTheBusyOneAgain) {
-    QtUi qtUi;
-    Ui& ui = qtUi;
-    SeenBox seen;
-    ui.setBusy(true);
-    Qt::CursorShape whileOpen = Qt::WaitCursor;
-    QTimer::singleShot(0, [&] { whileOpen = QApplication::overrideCursor()->shape(); });
-    answerNextBox(QMessageBox::Ok, seen);
-    ui.msgBox("DatabaseError: 14");
-    EXPECT_EQ(whileOpen, Qt::ArrowCursor);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    ui.setBusy(false);
 }
 
 TEST(QtUiTest, PendingEventsRunDuringDoEventsAndDuringAPause) {
@@ -97,7 +87,6 @@ TEST(QtUiTest, PendingEventsRunDuringDoEventsAndDuringAPause) {
     QTimer::singleShot(0, [&] { ++ran; });
     ui.doEvents();
     EXPECT_EQ(ran, 1);
-
     QTimer::singleShot(0, [&] { ++ran; });
     clock.sleepMs(20);
     EXPECT_EQ(ran, 2) << "the window must stay responsive while the program waits";

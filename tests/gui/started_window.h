@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QApplication>
 #include <QString>
 #include <memory>
 
+#include "gui/handler_runner.h"
 #include "gui/main_window.h"
 #include "support/app_fixture.h"
 
@@ -10,14 +12,29 @@ namespace parlix::test {
 
 /// The real main window over the fake ports, in a fresh program folder with a queue database.
 /// Where the real program would end, the window's handlers stop and `programEnded` is set.
-class StartedWindow {
-public:
-    StartedWindow();
-    ~StartedWindow();
-
+struct StartedWindow {
     /// Creates the window, runs start-up and shows the window; false when start-up ended the
     /// program.
-    bool start();
+    bool start() {
+        outside = fx.makeDatabase();
+        SendMsg& app = fx.start();
+        HandlerRunner endOnError = endOnUnhandledError(fx.ui);
+        auto run = [this, endOnError](const std::function<void()>& handler) {
+            try {
+                endOnError(handler);
+            } catch (const ProgramEnded&) {
+                programEnded = true;
+            }
+        };
+        window = std::make_unique<MainWindow>(app.form(), run, [&app] { app.Form_Unload(); });
+        if (!fx.load()) {
+            return false;
+        }
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        QApplication::processEvents();
+        return true;
+    }
 
     /// A widget of the window by its element name; nullptr when there is none.
     template <typename T>
