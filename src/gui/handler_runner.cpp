@@ -15,6 +15,10 @@ HandlerRunner endOnUnhandledError(Ui& ui) {
             ui.msgBox(std::string("Run-time error: ") + e.what(), MsgButtons::Ok,
                       MsgIcon::Critical);
             ui.endProgram();
+        } catch (...) {
+            // The top-level handler: nothing may leave it into Qt's event dispatch.
+            ui.msgBox("Run-time error: an unknown error", MsgButtons::Ok, MsgIcon::Critical);
+            ui.endProgram();
         }
     };
 }

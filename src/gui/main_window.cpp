@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -130,7 +131,9 @@ void MainWindow::bindWidget(const Element& e, QWidget* w) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease && qobject_cast<QLineEdit*>(watched)) {
+    // A click is the left button's; a right click opens the box's menu.
+    if (event->type() == QEvent::MouseButtonRelease && qobject_cast<QLineEdit*>(watched) &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         auto it = m_watched.find(watched);
         if (it != m_watched.end()) {
             fire(it->second, Event::Click);

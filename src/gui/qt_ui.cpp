@@ -44,12 +44,14 @@ MsgAnswer QtUi::msgBox(const std::string& text, MsgButtons buttons, MsgIcon icon
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
-    // The operator answers with the normal pointer, even in the middle of busy work.
-    if (m_busy) {
+    // The operator answers with the normal pointer, even in the middle of busy work. The box's
+    // own pointer is taken off whatever the busy state became while it was open.
+    const bool busyUnderneath = m_busy;
+    if (busyUnderneath) {
         QApplication::setOverrideCursor(Qt::ArrowCursor);
     }
     int answer = box.exec();
-    if (m_busy) {
+    if (busyUnderneath) {
         QApplication::restoreOverrideCursor();
     }
     if (buttons == MsgButtons::Ok) {
