@@ -53,9 +53,8 @@ struct Totals {
 
 /// Rows whose message file, built as the sender builds it, compresses to about 1500 bytes (two
 /// pieces of 2048 hex characters) or 2550 bytes (three).
-std::vector<std::string> rowsFor(const Moment& m, const std::string& prefix, bool batch,
-                                 std::mt19937_64& rng) {
-    std::vector<std::string> texts = uniqueTexts(prefix, 100, 60, rng);
+std::vector<std::string> rowsFor(const Moment& m, const std::string& prefix, bool batch) {
+    std::vector<std::string> texts = uniqueTexts(prefix, 100);
     std::string payload;
     for (size_t n = 0; n < texts.size(); ++n) {
         payload += "98" + std::to_string(10000000 + n) + "#user12345-261207-0000-" +
@@ -102,8 +101,7 @@ void crashRun(int run, test::GatewaySimProcess& sim, Totals& t) {
     const std::string prefix = "k" + std::to_string(run) + "-";
     sim.post("/_sim/reset");
     DaemonFolder f(sim, batch ? "batch" : "single");
-    std::mt19937_64 rng(static_cast<std::uint64_t>(run));
-    enqueueAll(f.db(), rowsFor(m, prefix, batch, rng));
+    enqueueAll(f.db(), rowsFor(m, prefix, batch));
     sim.setFaults("server=1&delay_ms=1500&match=" + encodeQueryValue(m.match));
 
     auto first = f.start({}, "first.log");

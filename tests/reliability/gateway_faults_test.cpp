@@ -6,7 +6,6 @@
 
 #include "reliability_support.h"
 #include "support/queue_db.h"
-#include "transport/gateway_url.h"
 
 namespace parlix::reliability {
 namespace {
@@ -16,90 +15,32 @@ struct Fault {
     std::string query;  // for the server in use, or every server when allServers
     bool allServers;
     const char* status[2];  // of the rows after the faulty tick: batch sender, single-file sender
-    const char* says[2];    // a log entry or a message box of that tick
+    std::string says[2];    // a log entry or a message box of that tick
     int copies[2];          // copies of each message the gateway may receive in all
+    std::string lastErr = "";  // what LastErr.txt keeps for diagnosis, when it is set
 };
 
-std::string enc(const std::string& s) {
-    return encodeQueryValue(s);
-}
+const std::string kNotConnected = "Server: NOT Connected";
+const std::string kError = "Dispatch error: ";
 
+// clang-format off
 const Fault kFaults[] = {
-    {"every server refusing",
-     "refuse=1",
-     true,
-     {"Queued", "Queued"},
-     {"Server: NOT Connected", "Server: NOT Connected"},
-     {1, 1}},
-    {"an error page from the server check",
-     "check_reply=" + enc("<html>503</html>"),
-     false,
-     {"Queued", "Queued"},
-     {"Server: NOT Connected", "Server: NOT Connected"},
-     {1, 1}},
-    {"a server check slower than the timeout",
-     "delay_ms=2500&path=/Parlix/ParlixChk.asp",
-     false,
-     {"Queued", "Queued"},
-     {"Server: NOT Connected", "Server: NOT Connected"},
-     {1, 1}},
-    {"a refused login",
-     "reply=logonno&path=/Parlix/Logonchks.asp",
-     false,
-     {"Queued", "Queued"},
-     {"Login: Incorrect!", "Login: Incorrect!"},
-     {1, 1}},
-    {"an unreadable login reply",
-     "garbage=1&path=/Parlix/Logonchks.asp",
-     false,
-     {"Queued", "Queued"},
-     {"Login: Fail!", "Login: Fail!"},
-     {1, 1}},
-    {"piece 3 refused",
-     "refuse_piece=3",
-     false,
-     {"Queued", "Queued"},
-     {"Send Fail!", "Send Fail!"},
-     {1, 1}},
-    {"the connection cut mid-upload",
-     "cut=1&path=/Parlix/PostDataZSM.ASP",
-     false,
-     {"Queued", "Queued"},
-     {"Dispatch error: ", "Dispatch error: "},
-     {1, 1}},
-    {"an upload slower than the timeout",
-     "delay_ms=2500&path=/Parlix/PostDataZSM.ASP",
-     false,
-     {"Queued", "Queued"},
-     {"Dispatch error: ", "Dispatch error: "},
-     {1, 1}},
-    // The gateway took the whole payload but its last reply is lost: the program cannot tell
-    // this from a refused upload and sends the rows again.
-    {"a lost final upload reply",
-     "complete_reply=" + enc("error: try again"),
-     false,
-     {"Queued", "Queued"},
-     {"Send Fail!", "Send Fail!"},
-     {2, 2}},
-    {"a refused debit",
-     "refuse_debit=1",
-     false,
-     {"Queued", "DelSent"},
-     {"Sent: Faile ", "Message Sent but Balance not Deducted "},
-     {2, 1}},
-    {"a debit cut in transit",
-     "cut=1&path=/Parlix/Debit.asp",
-     false,
-     {"DelSent", "DelSent"},
-     {"Dispatch error: ", "Dispatch error: "},
-     {1, 1}},
-    {"a debit slower than the timeout",
-     "delay_ms=2500&path=/Parlix/Debit.asp",
-     false,
-     {"DelSent", "DelSent"},
-     {"Dispatch error: ", "Dispatch error: "},
-     {1, 1}},
+    {"every server refusing", "refuse=1", true, {"Queued", "Queued"}, {kNotConnected, kNotConnected}, {1, 1}},
+    {"an error page from the server check", "check_reply=%3Chtml%3E%FF503", false, {"Queued", "Queued"}, {kNotConnected, kNotConnected}, {1, 1}, "<html>\xff" "503"},
+    {"a server check slower than the timeout", "delay_ms=2500&path=/Parlix/ParlixChk.asp", false, {"Queued", "Queued"}, {kNotConnected, kNotConnected}, {1, 1}},
+    {"a refused login", "reply=logonno&path=/Parlix/Logonchks.asp", false, {"Queued", "Queued"}, {"Login: Incorrect!", "Login: Incorrect!"}, {1, 1}},
+    {"an unreadable login reply", "garbage=1&path=/Parlix/Logonchks.asp", false, {"Queued", "Queued"}, {"Login: Fail!", "Login: Fail!"}, {1, 1}},
+    {"a login reply past what the client takes", "reply=logonyes%7C%7C75&reply_bytes=16777217&path=/Parlix/Logonchks.asp", false, {"Queued", "Queued"}, {"Login: Fail!", "Login: Fail!"}, {1, 1}},
+    {"piece 3 refused", "refuse_piece=3", false, {"Queued", "Queued"}, {"Send Fail!", "Send Fail!"}, {1, 1}},
+    {"the connection cut mid-upload", "cut=1&path=/Parlix/PostDataZSM.ASP", false, {"Queued", "Queued"}, {kError, kError}, {1, 1}},
+    {"an upload slower than the timeout", "delay_ms=2500&path=/Parlix/PostDataZSM.ASP", false, {"Queued", "Queued"}, {kError, kError}, {1, 1}},
+    // The gateway has the whole payload but its last reply is lost: the rows go again.
+    {"a lost final upload reply", "complete_reply=error", false, {"Queued", "Queued"}, {"Send Fail!", "Send Fail!"}, {2, 2}},
+    {"a refused debit", "refuse_debit=1", false, {"Queued", "DelSent"}, {"Sent: Faile ", "Message Sent but Balance not Deducted "}, {2, 1}},
+    {"a debit cut in transit", "cut=1&path=/Parlix/Debit.asp", false, {"DelSent", "DelSent"}, {kError, kError}, {1, 1}},
+    {"a debit slower than the timeout", "delay_ms=2500&path=/Parlix/Debit.asp", false, {"DelSent", "DelSent"}, {kError, kError}, {1, 1}},
 };
+// clang-format on
 
 class GatewayFaultTable : public LiveDispatchTest, public ::testing::WithParamInterface<bool> {};
 
@@ -125,6 +66,9 @@ TEST_P(GatewayFaultTable, EachFaultLeavesTheRowsAsTheTableSaysAndEveryMessageGoe
                           (!fx.ui.boxes.empty() && fx.ui.boxes.back().text == fault.says[s]);
         EXPECT_TRUE(said) << fault.says[s];
         EXPECT_EQ(auditOf(prefix).status(fault.status[s]), 100);
+        if (!fault.lastErr.empty()) {
+            EXPECT_EQ(test::readFile(fx.programDir / "LastErr.txt"), fault.lastErr);
+        }
 
         sim.post("/_sim/faults/clear");
         if (f().smsBalance == 0) {

@@ -8,9 +8,8 @@
 #include <regex>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
-#include "db/message_queue.h"
-#include "db/open_database.h"
 #include "reliability_support.h"
 #include "support/queue_db.h"
 #include "transport/gateway_url.h"
@@ -31,80 +30,55 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
     return files;
 }
 
-struct Refusal {
-    const char* label;
-    int code;
-    /// Spoils the folder; the arguments to start with.
-    std::function<std::vector<std::string>(DaemonFolder&, std::unique_ptr<test::ChildProcess>&)>
-        spoil;
-};
+/// Waits until parlixd has logged `text`, or ended.
+void waitForLog(test::ChildProcess& d, const std::string& text) {
+    while (d.running() && d.output().find(text) == std::string::npos) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
 
-std::vector<std::string> withArgs(DaemonFolder& f, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = f.args();
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+using Spoil = std::function<std::vector<std::string>(DaemonFolder&)>;
+
+Spoil writes(const char* name, const std::string& content) {
+    return [=](DaemonFolder& f) {
+        test::writeFile(f.path(name), content);
+        return f.args();
+    };
 }
 
 TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
-    auto spoilFile = [](const char* name, std::string content) {
-        return [=](DaemonFolder& f, std::unique_ptr<test::ChildProcess>&) {
-            test::writeFile(f.path(name), content);
-            return withArgs(f);
-        };
+    std::unique_ptr<test::ChildProcess> first;
+    // clang-format off
+    const std::vector<std::tuple<const char*, int, Spoil>> cases = {
+        {"a missing folder", 78, [](DaemonFolder& f) { return std::vector<std::string>{"--folder", f.path("missing"), "--credentials", f.path("credentials")}; }},
+        {"a database with another password", 78, writes("SMSDB.MDB", databaseBytes("other", 1))},
+        {"a corrupt database file", 78, writes("SMSDB.MDB", std::string(9000, 'Z'))},
+        {"a corrupt registry.dat", 78, writes("registry.dat", "garbage\n")},
+        {"a corrupt settings file", 78, writes("config/Zentroca.ini", "[Sms]\nnot a setting\n")},
+        {"a bad parlix.conf", 78, writes("parlix.conf", "http.total_timeout_ms=soon\n")},
+        {"an unknown option", 64, [](DaemonFolder& f) { auto args = f.args(); args.push_back("--fast"); return args; }},
+        {"a credentials file others may read", 78, [](DaemonFolder& f) { fs::permissions(f.path("credentials"), fs::perms::others_read, fs::perm_options::add); return f.args(); }},
+        {"no credentials at all", 78, [](DaemonFolder& f) { return std::vector<std::string>{"--folder", f.path(), "--settings", f.path("config")}; }},
+        {"a second parlixd on the folder", 75, [&first](DaemonFolder& f) { first = f.start(); waitForLog(*first, "Server: Connected"); return f.args(); }},
     };
-    const std::vector<Refusal> cases = {
-        {"a missing folder", 78,
-         [](DaemonFolder& f, auto&) {
-             return std::vector<std::string>{"--folder", f.path("missing"), "--credentials",
-                                             f.path("credentials")};
-         }},
-        {"a database with another password", 78,
-         [](DaemonFolder& f, auto&) {
-             fs::remove(f.path("SMSDB.MDB"));
-             MessageQueue(*createDatabaseFile(f.path("SMSDB.MDB"), "other")).createTables();
-             return withArgs(f);
-         }},
-        {"a corrupt database file", 78, spoilFile("SMSDB.MDB", std::string(9000, '\x5a'))},
-        {"a corrupt registry.dat", 78, spoilFile("registry.dat", "garbage\n")},
-        {"a corrupt settings file", 78, spoilFile("config/Zentroca.ini", "[Sms]\nnot a setting\n")},
-        {"a bad parlix.conf", 78, spoilFile("parlix.conf", "http.total_timeout_ms=soon\n")},
-        {"an unknown option", 64, [](DaemonFolder& f, auto&) { return withArgs(f, {"--fast"}); }},
-        {"a credentials file others may read", 78,
-         [](DaemonFolder& f, auto&) {
-             fs::permissions(f.path("credentials"), fs::perms::others_read, fs::perm_options::add);
-             return withArgs(f);
-         }},
-        {"no credentials at all", 78,
-         [](DaemonFolder& f, auto&) {
-             return std::vector<std::string>{"--folder", f.path(), "--settings", f.path("config")};
-         }},
-        {"a second parlixd on the folder", 75,
-         [](DaemonFolder& f, std::unique_ptr<test::ChildProcess>& first) {
-             first = f.start();
-             while (first->running() &&
-                    first->output().find("Server: Connected") == std::string::npos) {
-                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
-             }
-             return withArgs(f);
-         }},
-    };
+    // clang-format on
     test::GatewaySimProcess sim;
     sim.addAccount({"demo", "pw", 1000, false, "", ""});
-    for (const Refusal& c : cases) {
-        SCOPED_TRACE(c.label);
+    for (const auto& [label, code, spoil] : cases) {
+        SCOPED_TRACE(label);
         DaemonFolder f(sim, "demo");
         f.closeDb();
-        std::unique_ptr<test::ChildProcess> first;
-        const std::vector<std::string> args = c.spoil(f, first);
+        const std::vector<std::string> args = spoil(f);
         const auto before = snapshot(f.path());
         test::ProcessResult r = test::runProcess(test::builtProgram(kParlixd), args);
-        EXPECT_EQ(r.exitCode, c.code) << r.out;
+        EXPECT_EQ(r.exitCode, code) << r.out;
         EXPECT_EQ(r.out.rfind("parlixd: ", 0), 0u) << r.out;
         EXPECT_EQ(r.out.find("\nparlixd: "), std::string::npos) << r.out;
-        if (c.code != 64) {
+        if (code != 64) {  // the usage follows the one line
             EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << r.out;
         }
         EXPECT_EQ(snapshot(f.path()), before);
+        first.reset();
     }
 }
 
@@ -131,8 +105,7 @@ TEST(Parlixd, ServesWithTheSavedLoginRereadsItsConfigurationAndLogsNoSecret) {
         test::runProcess(test::builtProgram(kParlixd), {"--folder", f.path(), "--login"}, "",
                          "demo\n" + secret + "\n");
     ASSERT_EQ(saved.exitCode, 0) << saved.out;
-    std::mt19937_64 rng(5);
-    enqueueAll(f.db(), uniqueTexts("one-", 20, 60, rng));
+    enqueueNew(f.db(), "one-", 20);
     test::ChildProcess d(test::builtProgram(kParlixd),
                          {"--folder", f.path(), "--settings", f.path("config"), "--verbose"},
                          f.path("parlixd.out"));
@@ -141,10 +114,8 @@ TEST(Parlixd, ServesWithTheSavedLoginRereadsItsConfigurationAndLogsNoSecret) {
     // Server 1 moves to another port; the rows queued after the reread go there.
     test::writeFile(f.path("parlix.conf"), "server1.host=" + sim.serverHost(3) + "\n");
     d.signal(SIGHUP);
-    while (d.running() && d.output().find("parlix.conf reread") == std::string::npos) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    enqueueAll(f.db(), uniqueTexts("two-", 20, 60, rng));
+    waitForLog(d, "parlix.conf reread");
+    enqueueNew(f.db(), "two-", 20);
     ASSERT_TRUE(waitDrained(f.db(), d)) << d.output();
     const std::string out = d.output();
     EXPECT_EQ(terminate(d), 0) << out;
@@ -171,8 +142,7 @@ TEST(Parlixd, SigtermInTheMiddleOfABatchLeavesNoRowTakenAndExitsZero) {
     test::GatewaySimProcess sim;
     sim.addAccount({"demo", "pw", 1000000, false, "", ""});
     DaemonFolder f(sim, "demo");
-    std::mt19937_64 rng(6);
-    enqueueAll(f.db(), uniqueTexts("term-", 30, 60, rng));
+    enqueueNew(f.db(), "term-", 30);
     sim.setFaults("server=1&delay_ms=5000&match=" + encodeQueryValue("Status=1"));
     auto d = f.start();
     while (d->running() && sim.batches().size() == 0) {

@@ -8,6 +8,7 @@
 #include <iostream>
 #include <thread>
 
+#include "db/message_queue.h"
 #include "db/open_database.h"
 
 namespace parlix::reliability {
@@ -63,8 +64,8 @@ Audit audit(Connection& db, const test::JsonValue& messages, const std::string& 
     return a;
 }
 
-std::vector<std::string> uniqueTexts(const std::string& prefix, int count, size_t length,
-                                     std::mt19937_64& rng) {
+std::vector<std::string> uniqueTexts(const std::string& prefix, int count, size_t length) {
+    std::mt19937_64 rng(std::hash<std::string>{}(prefix));
     std::uniform_int_distribution<int> letter('a', 'z');
     std::vector<std::string> out;
     for (int i = 0; i < count; ++i) {
@@ -86,6 +87,19 @@ void enqueueAll(Connection& db, const std::vector<std::string>& texts) {
         test::enqueue(db, std::string(mobile), t);
     }
     db.commitTrans();
+}
+
+void enqueueNew(Connection& db, const std::string& prefix, int count, size_t length) {
+    enqueueAll(db, uniqueTexts(prefix, count, length));
+}
+
+std::string databaseBytes(const std::string& password, int rows) {
+    test::TempDir dir;
+    auto db = createDatabaseFile(dir.str() + "/q", password);
+    MessageQueue(*db).createTables();
+    enqueueNew(*db, "db-", rows, 200);
+    db->execute("PRAGMA wal_checkpoint(TRUNCATE)");
+    return test::readFile(dir / "q");
 }
 
 long waiting(Connection& db) {
@@ -178,10 +192,6 @@ int LiveDispatchTest::drain(int maxTicks) {
         }
     }
     return -1;
-}
-
-void LiveDispatchTest::enqueue(const std::string& prefix, int count, size_t length) {
-    enqueueAll(*db, uniqueTexts(prefix, count, length, rng));
 }
 
 long LiveDispatchTest::logged(const std::string& part) const {

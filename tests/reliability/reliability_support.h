@@ -43,11 +43,14 @@ struct Audit {
 Audit audit(Connection& db, const test::JsonValue& messages, const std::string& prefix);
 
 /// `count` distinct texts "<prefix><n>-" followed by random letters up to `length` characters,
-/// so that payloads do not shrink much when compressed.
-std::vector<std::string> uniqueTexts(const std::string& prefix, int count, size_t length,
-                                     std::mt19937_64& rng);
+/// so that payloads do not shrink much when compressed; the same for the same prefix.
+std::vector<std::string> uniqueTexts(const std::string& prefix, int count, size_t length = 60);
 /// Queues rows with the given texts and numbers "98" followed by 8 digits, in one transaction.
 void enqueueAll(Connection& db, const std::vector<std::string>& texts);
+/// Queues rows of uniqueTexts().
+void enqueueNew(Connection& db, const std::string& prefix, int count, size_t length = 60);
+/// The bytes of a queue file of `rows` rows under `password`, all of it in the main file.
+std::string databaseBytes(const std::string& password, int rows);
 /// Rows whose status is "Queued" or "Read".
 long waiting(Connection& db);
 /// "PRAGMA integrity_check" of a queue file, opened afresh.
@@ -99,7 +102,9 @@ protected:
     int drain(int maxTicks = 3);
     long rowsWith(const std::string& status) { return test::countExact(*db, status); }
     /// Queues `count` rows with unique texts starting with `prefix`.
-    void enqueue(const std::string& prefix, int count, size_t length = 40);
+    void enqueue(const std::string& prefix, int count, size_t length = 40) {
+        enqueueNew(*db, prefix, count, length);
+    }
     Audit auditOf(const std::string& prefix) { return audit(*db, sim.messages(), prefix); }
     /// Activity-log entries that hold `part`.
     long logged(const std::string& part) const;
@@ -108,7 +113,6 @@ protected:
     test::AppFixture fx;
     std::unique_ptr<Connection> db;
     std::vector<std::string> log;
-    std::mt19937_64 rng{20261206};
 };
 
 }  // namespace parlix::reliability
