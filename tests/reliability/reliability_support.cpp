@@ -5,7 +5,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <thread>
 
 #include "db/message_queue.h"
@@ -24,10 +23,6 @@ int scaled(int shortCount, int longCount, int sanitizedCount) {
     (void)sanitizedCount;
     return shortCount;
 #endif
-}
-
-void figure(const std::string& name, long long value) {
-    std::cout << "[ figure   ] " << name << " = " << value << std::endl;
 }
 
 long Audit::status(const std::string& s) const {
@@ -130,16 +125,13 @@ std::vector<std::string> DaemonFolder::args() const {
     return {"--folder", path(), "--settings", path("config"), "--credentials", path("credentials")};
 }
 
-std::unique_ptr<test::ChildProcess> DaemonFolder::start(const std::vector<std::string>& extra,
-                                                        const std::string& logName) {
-    std::vector<std::string> all = args();
-    all.insert(all.end(), extra.begin(), extra.end());
-    return std::make_unique<test::ChildProcess>(test::builtProgram("src/daemon/parlixd"), all,
+std::unique_ptr<test::ChildProcess> DaemonFolder::start(const std::string& logName) {
+    return std::make_unique<test::ChildProcess>(test::builtProgram("src/daemon/parlixd"), args(),
                                                 (m_logs / logName).string());
 }
 
-bool waitDrained(Connection& db, test::ChildProcess& p, std::chrono::seconds limit) {
-    const auto until = std::chrono::steady_clock::now() + limit;
+bool waitDrained(Connection& db, test::ChildProcess& p) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
     while (p.running() && std::chrono::steady_clock::now() < until) {
         if (waiting(db) == 0) {
             return true;

@@ -23,9 +23,6 @@ namespace parlix::reliability {
 /// The count for the mode the suite runs in: PARLIX_RELIABILITY_LONG=1 asks for the long one.
 int scaled(int shortCount, int longCount, int sanitizedCount);
 
-/// Prints "[ figure   ] name = value".
-void figure(const std::string& name, long long value);
-
 /// The queue compared with what the gateway received. Rows and messages are matched by text,
 /// which every test makes unique per row.
 struct Audit {
@@ -65,9 +62,8 @@ public:
     std::string path(const std::string& name = "") const { return (m_dir / name).string(); }
     /// --folder, --settings and --credentials.
     std::vector<std::string> args() const;
-    /// Starts parlixd with args() and `extra`, its output in `logName` beside the folder.
-    std::unique_ptr<test::ChildProcess> start(const std::vector<std::string>& extra = {},
-                                              const std::string& logName = "parlixd.log");
+    /// Starts parlixd with args(), its output in `logName` beside the folder.
+    std::unique_ptr<test::ChildProcess> start(const std::string& logName = "parlixd.log");
     /// The test's own connection to the queue; closeDb() leaves the file to parlixd alone.
     Connection& db() { return *m_db; }
     void closeDb() { m_db.reset(); }
@@ -79,9 +75,8 @@ private:
 };
 
 /// Waits until no row of the open queue is "Queued" or "Read"; false when `p` ended first or
-/// `limit` passed.
-bool waitDrained(Connection& db, test::ChildProcess& p,
-                 std::chrono::seconds limit = std::chrono::seconds(40));
+/// 40 s passed.
+bool waitDrained(Connection& db, test::ChildProcess& p);
 /// SIGTERM, then its exit code (nothing when it did not end within 20 s).
 std::optional<int> terminate(test::ChildProcess& p);
 
