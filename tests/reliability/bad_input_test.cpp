@@ -30,13 +30,11 @@ std::vector<RowCase> hostileRows() {
     const std::string n = "9876543210";
     const std::string longText = "bq-long " + std::string(9992, 'x');
     const std::string sql = "bq-1 It's \"quoted\"; DROP TABLE MessageQueue; --";
-    const std::string keywords = "bq-2 SELECT * FROM MessageQueue WHERE Status='Queued' OR 1=1";
     const std::string nul("bq-3 a\0b\0", 9);
     const std::string notUtf8 = std::string("bq-9 ") + '?' + '?' + "?(";
     // clang-format off
     return {
         {"quotes and SQL", n, sql, "Queued", "Sent", sql},
-        {"SQL keywords", n, keywords, "Queued", "Sent", keywords},
         {"NUL characters", n, nul, "Queued", "Sent", nul},
         {"CR, LF and both", n, "bq-4 a\r\nb\nc\rd\r\n\r\ne", "Queued", "Sent", "bq-4 a~b~c~d~e"},
         {"no-break space", n, "bq-5 a\u00A0b", "Queued", "Sent", "bq-5 a~b"},
@@ -54,7 +52,6 @@ std::vector<RowCase> hostileRows() {
         {"very long number", "+" + std::string(40, '1') + "0123456789", "bq-14 long", "Queued", "Sent", "bq-14 long", "0123456789"},
         {"letters for a number", "abcdefghijkl", "bq-15 letters", "Queued", "Sent", "bq-15 letters", "cdefghijkl"},
         {"status in lower case", n, "bq-16 lower", "queued", "Sent", "bq-16 lower"},
-        {"status in upper case", n, "bq-17 upper", "QUEUED", "Sent", "bq-17 upper"},
         {"null status", n, "bq-18 no status", Value(), Value(), ""},
         {"status with a trailing blank", n, "bq-19 blank", "Queued ", "Queued ", ""},
         {"a status of its own", n, "bq-20 held", "Hold", "Hold", ""},
@@ -153,7 +150,7 @@ TEST_F(FullDisk, FailsTheTickCleanlyAndSendingResumesOnceThereIsRoom) {
 }
 
 TEST(UnusableDatabase, ACorruptFileOrAnotherPasswordFailsTheLoadAndIsNeverChanged) {
-    const std::string whole = databaseBytes(kDatabasePassword, 2000);
+    const std::string whole = databaseBytes(kDatabasePassword, 500);
     for (const auto& [label, bytes] :
          {std::pair{"not a database", std::string(65536, 'Z')},
           std::pair{"another password", databaseBytes("other", 1)},

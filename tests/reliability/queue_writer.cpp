@@ -1,12 +1,9 @@
-// queue-writer: the outside software filling the queue at a steady rate while parlixd sends.
+// queue-writer: the outside software filling the queue while parlixd sends. Row n goes in at
+// n / rate seconds, in a statement of its own; a locked database is waited for by the busy
+// timeout alone. It ends with "inserted N failed M first_error TEXT"; exit code 0 when nothing
+// failed, 1 otherwise, 2 for bad arguments or a database that does not open.
 //
 //   queue-writer --db FILE --rate ROWS_PER_SECOND --seconds S --prefix TEXT
-//
-// Inserts row n (0, 1, ...) at n / rate seconds after the start, each in its own statement, with
-// the Message "<prefix><n>-" and the status "Queued". A locked database is waited for by the
-// connection's busy timeout alone, as the outside software does. It ends with one line,
-// "inserted N failed M first_error TEXT", and exit code 0 when nothing failed, 1 otherwise, 2 for
-// bad arguments or a database that does not open.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

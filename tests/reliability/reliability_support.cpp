@@ -18,11 +18,10 @@ int scaled(int shortCount, int longCount, int sanitizedCount) {
         return longCount;
     }
 #ifdef PARLIX_RELIABILITY_SANITIZED
-    return sanitizedCount;
-#else
+    shortCount = sanitizedCount;
+#endif
     (void)sanitizedCount;
     return shortCount;
-#endif
 }
 
 long Audit::status(const std::string& s) const {
