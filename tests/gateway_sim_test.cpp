@@ -91,6 +91,10 @@ TEST_F(GatewaySimTest, SimulatesEachServerOnItsOwnPortWithItsOwnFaults) {
     EXPECT_EQ(servers.size(), 7u);
     EXPECT_TRUE(servers.at(3)["refusing"].boolean());
     EXPECT_TRUE(sim.post("/_sim/faults?server=main&refuse=1").has("error"));
+    // A fault limited by match meets only the requests whose target holds the text.
+    sim.setFaults("server=9&reply=hit&reply_bytes=5&match=a%3D1");
+    EXPECT_EQ(client.get("http://" + s9 + "/Parlix/ParlixChk.asp?a=1"), "hitxx");
+    EXPECT_EQ(client.get("http://" + s9 + "/Parlix/ParlixChk.asp?a=2"), "Server Connected");
 
     sim.post("/_sim/faults/clear");
     EXPECT_EQ(client.get("http://" + s3 + "/Parlix/ParlixChk.asp"), "Server Connected");

@@ -1,5 +1,6 @@
 #include "gateway.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
@@ -105,8 +106,14 @@ GatewayReply Gateway::handle(const GatewayRequest& request) {
 
     auto found = m_serverFaults.find(request.server);
     const ServerFaults sf = found == m_serverFaults.end() ? ServerFaults{} : found->second;
-    if (sf.path.empty() || iequals(sf.path, request.path)) {
+    if ((sf.path.empty() || iequals(sf.path, request.path)) &&
+        request.target.find(sf.match) != std::string::npos) {
         reply.delayMs = sf.delayMs;
+        if (sf.reply) {
+            reply.body = *sf.reply;
+            reply.body.resize(std::max(reply.body.size(), sf.replyBytes), 'x');
+            record.fault = "reply";
+        }
         if (sf.garbage) {
             reply.body = kGarbage;
             record.fault = "garbage";
@@ -745,7 +752,14 @@ std::string Gateway::faultsJson() const {
             .value(f.cut)
             .key("path")
             .value(f.path)
-            .endObject();
+            .key("match")
+            .value(f.match)
+            .key("replyBytes")
+            .value(static_cast<long long>(f.replyBytes));
+        if (f.reply) {
+            w.key("reply").value(*f.reply);
+        }
+        w.endObject();
     }
     w.endObject().endObject();
     return w.str();

@@ -35,14 +35,18 @@ struct GatewayReply {
     int delayMs = 0;
 };
 
-/// Faults of one simulated server. Delay, garbage and cut apply to every gateway request on the
-/// server, or only to the path `path` when it is set.
+/// Faults of one simulated server. Delay, garbage, cut and reply apply to every gateway request
+/// on the server, or only to those on the path `path` and whose target (path and query) holds
+/// `match`, when they are set.
 struct ServerFaults {
     std::optional<std::string> checkReply;
     int delayMs = 0;
     bool garbage = false;
     bool cut = false;
+    std::optional<std::string> reply;  // answered instead of the gateway's own reply
+    size_t replyBytes = 0;             // the reply padded with 'x' up to this many bytes
     std::string path;
+    std::string match;
 };
 
 /// Faults of the gateway as a whole.

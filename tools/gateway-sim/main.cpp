@@ -1,6 +1,7 @@
 // gateway-sim: a working gateway on loopback for the tests, the demo and the benchmarks.
 //
 //   gateway-sim --port N [--accounts FILE] [--state-file FILE] [--codepage NAME]
+//   gateway-sim --help | --version
 //
 // Prints one line "gateway-sim listening on 127.0.0.1:PORT servers 1=P1 ... 9=P9" once every
 // port is bound, then serves until SIGINT, SIGTERM or POST /_sim/shutdown.
@@ -20,17 +21,20 @@ namespace {
 
 using parlix::sim::Account;
 
-void usage() {
-    std::fprintf(stderr,
+void usage(FILE* out) {
+    std::fprintf(out,
                  "usage: gateway-sim --port N [--accounts FILE] [--state-file FILE] "
                  "[--codepage NAME]\n"
+                 "       gateway-sim --help | --version\n"
                  "  --port N          main port (control API and a gateway); 0 picks a free one;\n"
                  "                    servers 1-5 and 9 listen on N+1..N+5 and N+9\n"
                  "  --accounts FILE   accounts, one per line: user|password|balance|dr|notice|"
                  "senderids\n"
                  "  --state-file FILE balances are kept here across restarts; read at start "
                  "when it exists\n"
-                 "  --codepage NAME   code page of payload files, default WINDOWS-1252\n");
+                 "  --codepage NAME   code page of payload files, default WINDOWS-1252\n"
+                 "exit codes: 0 stopped by SIGINT, SIGTERM or POST /_sim/shutdown (or --help,\n"
+                 "--version); 1 a port cannot be bound; 2 bad options, accounts or code page.\n");
 }
 
 bool loadAccounts(const std::string& path, std::vector<Account>& out) {
@@ -60,11 +64,19 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("gateway-sim %s\n", PARLIX_VERSION);
+            return 0;
+        }
         if (arg == "--port" && hasValue) {
             char* end = nullptr;
             long v = std::strtol(argv[++i], &end, 10);
             if (*end != '\0' || v < 0 || v > 65535) {
-                usage();
+                usage(stderr);
                 return 2;
             }
             port = static_cast<int>(v);
@@ -75,12 +87,12 @@ int main(int argc, char** argv) {
         } else if (arg == "--codepage" && hasValue) {
             codePage = argv[++i];
         } else {
-            usage();
+            usage(stderr);
             return 2;
         }
     }
     if (port < 0) {
-        usage();
+        usage(stderr);
         return 2;
     }
     if (!parlix::CodePageConverter::open(codePage, "UTF-8")) {

@@ -393,6 +393,15 @@ void SimServers::controlFaults(const Query& query, httplib::Response& res) {
     if (param(query, "path") != nullptr) {
         sf.path = *param(query, "path");
     }
+    if (param(query, "match") != nullptr) {
+        sf.match = *param(query, "match");
+    }
+    setText("reply", sf.reply);
+    if (param(query, "reply_bytes") != nullptr) {
+        auto v = number(param(query, "reply_bytes"));
+        bad |= !v || *v < 0 || *v > 64LL * 1024 * 1024;
+        sf.replyBytes = static_cast<size_t>(v.value_or(0));
+    }
     setInt("refuse_piece", gf.refusePiece);
     setBool("refuse_debit", gf.refuseDebit);
     setText("done_reply", gf.doneReply);
@@ -400,6 +409,8 @@ void SimServers::controlFaults(const Query& query, httplib::Response& res) {
     if (flag(param(query, "reply_reset")).value_or(false)) {
         gf.doneReply.reset();
         gf.completeReply.reset();
+        sf.reply.reset();
+        sf.replyBytes = 0;
     }
     if (bad) {
         jsonError(res, "a fault value is not a valid number or flag");

@@ -31,7 +31,9 @@ constexpr const char* kUsage =
     "none\n"
     "  count [--status S]          rows per status, or the rows of one status\n"
     "  list [--status S] [--limit N]  rows, newest last\n"
-    "--db defaults to ./SMSDB.MDB; --password defaults to the program's database password.\n";
+    "--db defaults to ./SMSDB.MDB; --password defaults to the program's database password.\n"
+    "  --help, --version           this text, or the version\n"
+    "exit codes: 0 done; 2 the database, the file or the queue refused it; 64 bad options.\n";
 
 struct Options {
     std::string command;
@@ -71,6 +73,8 @@ Options parse(int argc, char** argv) {
             }
         } else if (a == "-h" || a == "--help") {
             o.command = "help";
+        } else if (a == "--version") {
+            o.command = "version";
         } else if (o.command.empty()) {
             o.command = a;
         } else {
@@ -186,6 +190,10 @@ int main(int argc, char** argv) {
         parlix::Options o = parlix::parse(argc, argv);
         if (o.command == "help") {
             std::cout << parlix::kUsage;
+            return 0;
+        }
+        if (o.command == "version") {
+            std::cout << "parlix-queue " << PARLIX_VERSION << "\n";
             return 0;
         }
         return parlix::run(o);
