@@ -1,5 +1,6 @@
 // parlix-queue: the side of the outside software that fills the message queue. It creates a
 // queue database, enqueues messages and reports the queue, using the database password.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -31,7 +32,8 @@ constexpr const char* kUsage =
     "none\n"
     "  count [--status S]          rows per status, or the rows of one status\n"
     "  list [--status S] [--limit N]  rows, newest last\n"
-    "--db defaults to ./SMSDB.MDB; --password defaults to the program's database password.\n"
+    "--db defaults to ./SMSDB.MDB; --password defaults to the program's database password;\n"
+    "a lone -- ends the options, for a TEXT that starts with --.\n"
     "  --help, --version           this text, or the version\n"
     "exit codes: 0 done; 2 the database, the file or the queue refused it; 64 bad options.\n";
 
@@ -75,11 +77,21 @@ Options parse(int argc, char** argv) {
             o.command = "help";
         } else if (a == "--version") {
             o.command = "version";
+        } else if (a == "--") {
+            o.args.insert(o.args.end(), argv + i + 1, argv + argc);
+            break;
+        } else if (a.rfind("--", 0) == 0) {
+            throw UsageError("unknown option " + a);
         } else if (o.command.empty()) {
             o.command = a;
         } else {
             o.args.push_back(a);
         }
+    }
+    static const char* const kCommands[] = {"create", "upgrade", "enqueue", "import",
+                                            "count",  "list",    "help",    "version"};
+    if (std::find(std::begin(kCommands), std::end(kCommands), o.command) == std::end(kCommands)) {
+        throw UsageError(o.command.empty() ? "no command given" : "unknown command " + o.command);
     }
     return o;
 }
