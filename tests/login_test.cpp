@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
+#include <algorithm>
+#include <tuple>
+#include <utility>
 
-#include "base/text.h"
 #include "support/app_fixture.h"
-#include "support/gateway_sim_process.h"
 #include "support/queue_db.h"
 
 namespace parlix {
@@ -17,10 +17,7 @@ class LoginTest : public ::testing::Test {
 protected:
     void SetUp() override {
         sim.addAccount({"demo", "pw", 120, true, "Welcome back", "ALPHA,BETA,GAMMA"});
-        for (int i = 0; i < 5; ++i) {
-            fx.config.serverHosts[static_cast<size_t>(i)] = sim.serverHost(i + 1);
-        }
-        fx.useRealHttp();
+        fx.useGateway(sim);
         db = fx.makeDatabase();
     }
 
@@ -32,129 +29,121 @@ protected:
         f().setText("txtUserId", "demo");
         f().setText("txtUSerPassWord", "pw");
     }
-
     void connect() { f().fire("cmdConnect2", Event::Click); }
     FormModel& f() { return fx.form(); }
+    std::string targets() {
+        std::string out;
+        for (const test::JsonValue& r : sim.requests().array()) {
+            out += r["server"].str() + r["target"].str() + " ";
+        }
+        return out;
+    }
 
-    std::vector<std::string> logLines() { return fx.logLines(); }
-
-    test::GatewaySimProcess sim;
+    test::GatewaySimProcess& sim = test::GatewaySimProcess::shared();
     AppFixture fx;
     std::unique_ptr<Connection> db;
 };
 
-TEST_F(LoginTest, AcceptedLoginAppliesBalanceOptionsAndSenderIds) {
+TEST_F(LoginTest, AnAcceptedLoginAppliesBalanceOptionsAndSenderIdsOnce) {
     startWithServer(1);
     connect();
-    EXPECT_TRUE(f().loginOk);
+    EXPECT_TRUE(f().loginOk && f().drAllowed && !f().firstLogin);
+    EXPECT_EQ(fx.describe({"lblSMS", "SendMessage", "cmdConnect2", "Chk_DownloadDR", "CMB_Senderid",
+                           "Label10", "TXT_SENDERID"}),
+              "lblSMS=Balance SMS: 120; SendMessage=; cmdConnect2=&Connect off; "
+              "Chk_DownloadDR=Download DR value 1; CMB_Senderid=ALPHA; Label10=Sender ID; "
+              "TXT_SENDERID=ALPHA hidden");
     EXPECT_EQ(f().smsBalance, 120);
-    EXPECT_EQ(f().text("lblSMS"), "Balance SMS: 120");
-    EXPECT_TRUE(f().enabled("SendMessage"));
-    EXPECT_FALSE(f().enabled("cmdConnect2"));
-    EXPECT_TRUE(f().drAllowed);
-    EXPECT_TRUE(f().visible("Chk_DownloadDR"));
-    EXPECT_EQ(f().value("Chk_DownloadDR"), 1);
-    EXPECT_FALSE(f().firstLogin);
-    ASSERT_EQ(fx.ui.boxes.size(), 1u);
-    EXPECT_EQ(fx.ui.boxes[0].text, "Welcome back");
-    EXPECT_EQ(fx.ui.boxes[0].title, "PARLIX");
+    EXPECT_EQ(fx.ui.boxes.at(0).text + "|" + fx.ui.boxes[0].title, "Welcome back|PARLIX");
     EXPECT_EQ(f().el("CMB_Senderid").items, (std::vector<std::string>{"ALPHA", "BETA", "GAMMA"}));
-    EXPECT_EQ(f().text("TXT_SENDERID"), "ALPHA");
     EXPECT_EQ(fx.settings.GetSetting("Zentroca", "Parlix", "Senderid"), "ALPHA");
-    EXPECT_TRUE(f().visible("CMB_Senderid"));
-    EXPECT_FALSE(f().visible("TXT_SENDERID"));
-    EXPECT_EQ(db->scalar("select user1 || '/' || pass1 || '/' || IPNO from ProxyConfig").toText(),
-              "demo/pw/1");
-
-    auto requests = sim.requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests.at(0)["target"].str(), "/Parlix/ParlixChk.asp");
-    EXPECT_EQ(requests.at(0)["server"].str(), "1");
-    EXPECT_EQ(requests.at(1)["target"].str(),
-              "/Parlix/Logonchks.asp?UserId=demo&UserPassWord=pw&IP=192.168.1.5,127.0.0.1,");
-    auto lines = logLines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[1], "Server: Trying to Connect server - 1 Server NO =1");
-    EXPECT_EQ(lines[2], "Server: Connected   12/6/2026 3:04:05 PM");
+    EXPECT_EQ(db->scalar("SELECT user1 || '/' || pass1 || '/' || IPNO FROM ProxyConfig"),
+              Value("demo/pw/1"));
+    EXPECT_EQ(targets(),
+              "1/Parlix/ParlixChk.asp "
+              "1/Parlix/Logonchks.asp?UserId=demo&UserPassWord=pw&IP=192.168.1.5,127.0.0.1, ");
+    EXPECT_EQ(fx.logLines(),
+              (std::vector<std::string>{"DatabaseLoad: Success",
+                                        "Server: Trying to Connect server - 1 Server NO =1",
+                                        "Server: Connected   12/6/2026 3:04:05 PM"}));
     EXPECT_EQ(fx.clock.sleeps, std::vector<int>{500});
 
     // The tick's re-login: one check of the same server after 100 ms, no notice, no new ids.
     fx.clock.sleeps.clear();
-    f().loginOk = false;
     f().setEnabled("cmdConnect2", true);
     connect();
     EXPECT_TRUE(f().loginOk);
     EXPECT_EQ(fx.clock.sleeps, std::vector<int>{100});
-    EXPECT_EQ(logLines()[3], "Server: Trying to Connect server - 0 Server NO =1");
-    EXPECT_EQ(fx.ui.boxes.size(), 1u);
-    EXPECT_EQ(f().el("CMB_Senderid").items.size(), 3u);
+    EXPECT_EQ(fx.logLines()[3], "Server: Trying to Connect server - 0 Server NO =1");
+    EXPECT_EQ(fx.ui.boxes.size() + f().el("CMB_Senderid").items.size(), 4u);
+
+    // A re-check the server fails ends the login and leaves its reply in LastErr.txt.
+    sim.setFaults("server=1&check_reply=Service%20Unavailable");
+    f().setEnabled("cmdConnect2", true);
+    connect();
+    EXPECT_FALSE(f().loginOk);
+    EXPECT_EQ(fx.logLines().back(), "Server: NOT Connected ");
+    EXPECT_EQ(test::readFile(fx.programDir / "LastErr.txt"), "Service Unavailable");
+    EXPECT_EQ(fx.describe({"Cmd_CheckInternet", "cmdConnect2", "SendMessage"}),
+              "Cmd_CheckInternet=Start; cmdConnect2=&Connect; SendMessage= off");
+    EXPECT_EQ(f().serverAddress, "");
 }
 
 TEST_F(LoginTest, EmptyFieldsAreRefusedButBlanksAreAUserId) {
     startWithServer(1);
+    for (auto [user, password] : {std::pair{"", "pw"}, {"   ", ""}, {"   ", "pw"}}) {
+        fx.ui.boxes.clear();
+        f().setText("txtUserId", user);
+        f().setText("txtUSerPassWord", password);
+        connect();
+        EXPECT_FALSE(f().loginOk);
+        EXPECT_TRUE(f().enabled("cmdConnect2"));
+    }
+    EXPECT_EQ(fx.logLines().back(), "Login: Incorrect!");
+    EXPECT_EQ(sim.requests().size(), 2u);  // only the last got as far as the gateway
     f().setText("txtUserId", "");
     connect();
-    ASSERT_EQ(fx.ui.boxes.size(), 1u);
-    EXPECT_EQ(fx.ui.boxes[0].text, "Empty: Userid");
+    EXPECT_EQ(fx.ui.boxes.at(0).text, "Empty: Userid");
     EXPECT_EQ(fx.ui.boxes[0].icon, MsgIcon::Question);
-    EXPECT_FALSE(f().loginOk);
-    EXPECT_TRUE(f().enabled("cmdConnect2"));
-    f().setText("txtUserId", "   ");
+    f().setText("txtUserId", "u");
     f().setText("txtUSerPassWord", "");
     connect();
-    EXPECT_EQ(fx.ui.boxes.back().text, "Empty: UserPassword");
-    EXPECT_TRUE(sim.requests().array().empty());
-    f().setText("txtUSerPassWord", "pw");
-    connect();
-    EXPECT_EQ(logLines().back(), "Login: Incorrect!");
-    EXPECT_EQ(sim.requests().size(), 2u);
+    EXPECT_EQ(fx.ui.boxes.at(1).text, "Empty: UserPassword");
 }
 
-TEST_F(LoginTest, ServerDownRotatesToTheNextAndRemembersIt) {
-    sim.setFaults("server=3&refuse=1");
-    startWithServer(3);
-    connect();
-    EXPECT_TRUE(f().loginOk);
-    auto lines = logLines();
-    ASSERT_GE(lines.size(), 4u);
-    EXPECT_EQ(lines[1], "Server: Trying to Connect server - 1 Server NO =3");
-    EXPECT_EQ(lines[2], "Server: Trying to Connect server - 2 Server NO =3");
-    EXPECT_EQ(lines[3], "Server: Trying to Connect server - 1 Server NO =4");
-    EXPECT_EQ(f().serverNo, 4);
-    EXPECT_EQ(fx.setting("PARLIX", "NO"), "4");
+// A server that is down or answers anything but "Server Connected" is tried twice at most,
+// then the next one is; 5 is followed by 1, and the one that answered is remembered.
+TEST_F(LoginTest, AServerThatFailsItsCheckHandsOverToTheNext) {
+    const std::tuple<int, const char*, const char*, int> cases[] = {
+        {3, "server=3&refuse=1", "1 Server NO =3|2 Server NO =3|1 Server NO =4|", 4},
+        {5, "server=5&check_reply=Service%20Unavailable", "1 Server NO =5|1 Server NO =1|", 1}};
+    for (const auto& [server, fault, tried, answered] : cases) {
+        sim.setFaults(fault);
+        startWithServer(server);
+        connect();
+        EXPECT_TRUE(f().loginOk);
+        std::string lines;
+        for (const std::string& line : fx.logLines()) {
+            lines += line.starts_with("Server: Trying") ? line.substr(35) + "|" : "";
+        }
+        EXPECT_EQ(lines, tried);
+        EXPECT_EQ(fx.setting("PARLIX", "NO"), std::to_string(answered));
+    }
 }
 
-TEST_F(LoginTest, ServerFiveRotatesToOneAndAnErrorPageEndsItsAttempts) {
-    sim.setFaults("server=5&check_reply=Service%20Unavailable");
-    startWithServer(5);
-    connect();
-    EXPECT_TRUE(f().loginOk);
-    EXPECT_EQ(f().serverNo, 1);
-    auto lines = logLines();
-    EXPECT_EQ(lines[1], "Server: Trying to Connect server - 1 Server NO =5");
-    EXPECT_EQ(lines[2], "Server: Trying to Connect server - 1 Server NO =1");
-}
-
-TEST_F(LoginTest, ServerNineWithoutAHostFailsTheConnect) {
+TEST_F(LoginTest, ServerNineWithoutAHostFailsAndOneNeverAnsweringIsRetriedUntilExit) {
     startWithServer(9);
     test::writeFile(fx.programDir / "LastErr.txt", "old");
     connect();
-    ASSERT_EQ(fx.ui.boxes.size(), 1u);
-    EXPECT_EQ(fx.ui.boxes[0].text, "IP Address Not Set, Contact to your Vendor");
-    EXPECT_EQ(fx.ui.boxes[0].title, "Parlix");
+    EXPECT_EQ(fx.ui.boxes.at(0).text, "IP Address Not Set, Contact to your Vendor");
     EXPECT_FALSE(f().loginOk);
-    EXPECT_EQ(logLines().back(), "Server: NOT Connected ");
-    EXPECT_TRUE(f().visible("Cmd_CheckInternet"));
-    EXPECT_TRUE(f().enabled("cmdConnect2"));
-    EXPECT_FALSE(f().enabled("SendMessage"));
+    EXPECT_EQ(fx.logLines().back(), "Server: NOT Connected ");
     EXPECT_EQ(test::readFile(fx.programDir / "LastErr.txt"), "");
-    EXPECT_TRUE(sim.requests().array().empty());
-}
 
-TEST_F(LoginTest, ServerNineNeverAnsweringRetriesUntilExit) {
     fx.settings.SaveSetting("Zentroca", "PARLIX", "IP", sim.serverHost(9));
     sim.setFaults("server=9&refuse=1");
     startWithServer(9);
+    fx.clock.sleeps.clear();
     fx.ui.onDoEvents = [&](int n) {
         if (n == 40) {
             f().fire("cmdexit2", Event::Click);
@@ -162,37 +151,30 @@ TEST_F(LoginTest, ServerNineNeverAnsweringRetriesUntilExit) {
     };
     EXPECT_THROW(connect(), test::ProgramEnded);
     EXPECT_GE(fx.clock.sleeps.size(), 10u);
-    for (int ms : fx.clock.sleeps) {
-        EXPECT_EQ(ms, 500);
+    EXPECT_EQ(std::count(fx.clock.sleeps.begin(), fx.clock.sleeps.end(), 500),
+              static_cast<long>(fx.clock.sleeps.size()));
+    for (const std::string& line : fx.logLines()) {
+        EXPECT_FALSE(line.starts_with("Server: Trying") && !line.ends_with("Server NO =9")) << line;
     }
-    for (const std::string& line : logLines()) {
-        if (line.rfind("Server: Trying", 0) == 0) {
-            EXPECT_NE(line.find("Server NO =9"), std::string::npos) << line;
-        }
-    }
+    EXPECT_TRUE(sim.requests().array().empty());
 }
 
 TEST_F(LoginTest, AnApostropheAndAnAmpersandInThePasswordArriveIntact) {
     sim.addAccount({"o'neil", "p'w&x=1", 7, false, "", ""});
     startWithServer(2);
-    f().setText("txtUserId", "o'neil");
-    f().setText("txtUSerPassWord", "p'w&x=1");
-    connect();
-    EXPECT_TRUE(f().loginOk);
+    fx.logIn("o'neil", "p'w&x=1");
     EXPECT_EQ(f().smsBalance, 7);
-    EXPECT_EQ(db->scalar("select pass1 from ProxyConfig").toText(), "p'w&x=1");
-    auto login = sim.requests().at(1);
-    EXPECT_EQ(login["target"].str(),
+    EXPECT_EQ(db->scalar("SELECT user1 || pass1 FROM ProxyConfig"), Value("o'neilp'w&x=1"));
+    EXPECT_EQ(sim.requests().at(1)["target"].str(),
               "/Parlix/Logonchks.asp?UserId=o%27neil&UserPassWord=p%27w%26x%3D1&IP=192.168.1.5,"
               "127.0.0.1,");
 }
 
-TEST_F(LoginTest, NestedCallThatLogsInMeanwhileIsDetected) {
+TEST_F(LoginTest, ANestedCallThatLogsInMeanwhileIsDetected) {
     startWithServer(1);
     bool nested = false;
     fx.ui.onDoEvents = [&](int) {
-        if (!nested) {
-            nested = true;
+        if (!std::exchange(nested, true)) {
             connect();
         }
     };
@@ -201,54 +183,46 @@ TEST_F(LoginTest, NestedCallThatLogsInMeanwhileIsDetected) {
     EXPECT_EQ(sim.requests().size(), 2u);  // one check and one login in all
 }
 
-struct ReplyCase {
-    const char* reply;
-    bool loginOk;
-    int balance;
-    const char* caption;
-    bool firstLogin;
-    const char* lastLog;
-};
-
-void PrintTo(const ReplyCase& c, std::ostream* os) {
-    *os << '"' << c.reply << '"';
+// A reply's fields, as they come: the balance, the report option, a notice and the sender ids.
+TEST(LoginReply, FieldsAreAppliedAsTheyCome) {
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"logonyes", "Balance SMS: 55 = 55 firstLogin", "Server: Connected"},
+        {"logonyes||120", "Balance SMS: 120 = 120 firstLogin", "Server: Connected"},
+        {"logonyes|| 120 ||NO", "Balance SMS: 120 = 120", "Server: Connected"},
+        {"logonyes||lots||YES|| ||A,B", "Balance SMS: lots = 55 dr sender BETA",
+         "Server: Connected"},
+        {"logonyes||9||NO||note||C,D", "Balance SMS: 9 = 9 box sender BETA", "Server: Connected"},
+        {"logonyes||9||NO||||  ZENTROCAOPENSENDERID ", "Balance SMS: 9 = 9 sender  open BETA",
+         "Server: Connected"},
+        {"logonyes||9||NO||  ", "Balance SMS: 9 = 9", "Server: Connected"},
+        {"logonno", "Balance SMS: 0 = 0 refused", "Login: Incorrect!"},
+        {"LOGONYES||120", "Balance SMS: 0 = 0 refused", "Login: Fail!"},
+        {"", "Balance SMS: 0 = 0 refused", "Login: Fail!"}};
+    for (const auto& [reply, state, log] : cases) {
+        AppFixture fx;
+        fx.config.serverHosts[0] = "gw.test";
+        fx.settings.SaveSetting("Zentroca", "Parlix", "Senderid", "BETA");
+        ASSERT_TRUE(fx.load());  // without a database, which the login can do without
+        FormModel& f = fx.form();
+        f.setEnabled("cmdConnect2", true);
+        f.smsBalance = 55;
+        f.setText("lblSMS", "Balance SMS: 55");
+        fx.transfer.replies = {"Server Connected", reply};
+        fx.logIn("u", "p");
+        const bool ok = f.loginOk;
+        EXPECT_EQ(f.text("lblSMS") + " = " + std::to_string(f.smsBalance) +
+                      (f.firstLogin && ok ? " firstLogin" : "") + (f.drAllowed ? " dr" : "") +
+                      (fx.ui.boxes.empty() ? "" : " box") +
+                      (f.visible("CMB_Senderid") ? " sender " + f.text("CMB_Senderid") : "") +
+                      (f.visible("TXT_SENDERID") ? " open " + f.text("TXT_SENDERID") : "") +
+                      (ok ? "" : " refused"),
+                  state)
+            << reply;
+        EXPECT_EQ(f.enabled("SendMessage") + f.enabled("cmdConnect2"), 1);
+        EXPECT_TRUE(fx.logLines().back().starts_with(log)) << reply;
+        EXPECT_EQ(fx.transfer.requests.at(0).url, "http://gw.test/Parlix/ParlixChk.asp");
+    }
 }
-
-class LoginReply : public ::testing::TestWithParam<ReplyCase> {};
-
-TEST_P(LoginReply, FieldsAreAppliedAsTheyCome) {
-    const ReplyCase& c = GetParam();
-    AppFixture fx;
-    fx.config.serverHosts[0] = "gw.test";
-    fx.makeDatabase();
-    ASSERT_TRUE(fx.load());
-    FormModel& f = fx.form();
-    f.smsBalance = 55;
-    f.setText("lblSMS", "Balance SMS: 55");
-    f.setText("txtUserId", "u");
-    f.setText("txtUSerPassWord", "p");
-    fx.transfer.replies = {"Server Connected", c.reply};
-    f.fire("cmdConnect2", Event::Click);
-    EXPECT_EQ(f.loginOk, c.loginOk);
-    EXPECT_EQ(f.smsBalance, c.balance);
-    EXPECT_EQ(f.text("lblSMS"), c.caption);
-    EXPECT_EQ(f.firstLogin, c.firstLogin);
-    EXPECT_EQ(f.enabled("SendMessage"), c.loginOk);
-    EXPECT_EQ(f.text("txt_msg").rfind(c.lastLog, 0), 0u) << f.text("txt_msg");
-    EXPECT_EQ(fx.setting("PARLIX", "NO"), "1");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, LoginReply,
-    ::testing::Values(
-        ReplyCase{"logonyes", true, 55, "Balance SMS: 55", true, "Server: Connected"},
-        ReplyCase{"logonyes||120", true, 120, "Balance SMS: 120", true, "Server: Connected"},
-        ReplyCase{"logonyes|| 120 ||NO", true, 120, "Balance SMS: 120", false, "Server: Connected"},
-        ReplyCase{"logonyes||lots||NO", true, 55, "Balance SMS: lots", false, "Server: Connected"},
-        ReplyCase{"logonno", false, 0, "Balance SMS: 0", true, "Login: Incorrect!"},
-        ReplyCase{"LOGONYES||120", false, 0, "Balance SMS: 0", true, "Login: Fail!"},
-        ReplyCase{"", false, 0, "Balance SMS: 0", true, "Login: Fail!"}),
-    [](const ::testing::TestParamInfo<ReplyCase>& p) { return std::to_string(p.index); });
 
 }  // namespace
 }  // namespace parlix

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-
-#include "base/failure.h"
+#include <tuple>
 
 #include "db/db_error.h"
+#include "model/settings_keys.h"
 #include "support/app_fixture.h"
 #include "support/queue_db.h"
 
@@ -15,65 +15,46 @@ using test::AppFixture;
 using test::countExact;
 using test::enqueue;
 
-const std::string kAlreadyRunning =
-    "!! SERVER Allready Running !!\r\nAre you sure to start again ?";
-
-TEST(Startup, SecondCopyAsksAndNoEndsBeforeTouchingAnything) {
-    AppFixture fx;
-    fx.processes.entries->push_back({4243, "PARLIX"});
-    auto db = fx.makeDatabase();
-    enqueue(*db, "1234567890", "x", "Read");
-    fx.ui.setNextAnswer(MsgAnswer::No);
-    EXPECT_FALSE(fx.load());
-    ASSERT_EQ(fx.ui.boxes.size(), 1u);
-    EXPECT_EQ(fx.ui.boxes[0].text, kAlreadyRunning);
-    EXPECT_EQ(fx.ui.boxes[0].buttons, MsgButtons::YesNo);
-    EXPECT_EQ(fx.ui.boxes[0].title, "Parlix");
-    EXPECT_FALSE(std::filesystem::exists(fx.registry.filePath()));
-    EXPECT_FALSE(std::filesystem::exists(fx.settings.filePath("Zentroca")));
-    EXPECT_EQ(countExact(*db, "Read"), 1);
-
-    AppFixture yes;
-    yes.processes.entries->push_back({4243, "parlix"});
-    yes.makeDatabase();
-    yes.ui.setNextAnswer(MsgAnswer::Yes);
-    EXPECT_TRUE(yes.load());
-    EXPECT_EQ(yes.form().text("txt_msg"), "DatabaseLoad: Success\r\n\r\n");
+TEST(Startup, ASecondCopyAsksAndNoEndsBeforeTouchingAnything) {
+    for (MsgAnswer answer : {MsgAnswer::No, MsgAnswer::Yes}) {
+        AppFixture fx;
+        fx.processes.entries->push_back({4243, "PARLIX"});
+        auto db = fx.makeDatabase();
+        enqueue(*db, "1234567890", "x", "Read");
+        fx.ui.setNextAnswer(answer);
+        EXPECT_EQ(fx.load(), answer == MsgAnswer::Yes);
+        EXPECT_EQ(fx.ui.boxes.at(0).text,
+                  "!! SERVER Allready Running !!\r\nAre you sure to start again ?");
+        EXPECT_EQ(fx.ui.boxes[0].buttons, MsgButtons::YesNo);
+        EXPECT_EQ(std::filesystem::exists(fx.registry.filePath()), answer == MsgAnswer::Yes);
+        EXPECT_EQ(countExact(*db, "Read"), answer == MsgAnswer::Yes ? 0 : 1);
+    }
 }
 
-TEST(Startup, FreshMachineDefaults) {
+TEST(Startup, AFreshMachineStartsWithTheDefaultsAndNeverContactsTheGateway) {
     AppFixture fx;
     fx.makeDatabase();
     ASSERT_TRUE(fx.load());
     FormModel& f = fx.form();
-    EXPECT_TRUE(fx.ui.boxes.empty());
-    EXPECT_EQ(f.value("Chk_VistaOS"), 0);
-    EXPECT_EQ(f.serverNo, 1);
-    EXPECT_EQ(f.text("Combo1"), "1");
-    EXPECT_FALSE(f.visible("TxtNewIP"));
-    EXPECT_EQ(f.text("Combo2"), "TEXT");
-    EXPECT_EQ(f.value("Chk_proxy"), 0);
-    for (const char* field : {"Text1", "Text2", "Text3", "Text4"}) {
-        EXPECT_FALSE(f.enabled(field)) << field;
-    }
+    EXPECT_EQ(fx.describe({"Combo1", "Combo2", "TxtNewIP", "Text1", "Text3", "Chk_VistaOS",
+                           "ChkIdPass", "Label3", "SendMessage", "cmdConnect2"}),
+              "Combo1=1; Combo2=TEXT; TxtNewIP= hidden; Text1= off; Text3= off; "
+              "Chk_VistaOS=Vista OS / Windows 7; ChkIdPass=Remenber Id && PassWord hidden; "
+              "Label3=03:04:05:PM; SendMessage= off; cmdConnect2=&Connect");
     EXPECT_EQ(f.text("SendMsg"), "Parlix Software  -  V." + std::to_string(PARLIX_VERSION_MAJOR) +
                                      "." + std::to_string(PARLIX_VERSION_MINOR) + "." +
                                      std::to_string(PARLIX_VERSION_PATCH));
-    EXPECT_EQ(f.text("Label3"), "03:04:05:PM");
-    EXPECT_EQ(f.localIP, "192.168.1.5,127.0.0.1,");
-    EXPECT_TRUE(f.firstLogin);
-    EXPECT_FALSE(f.drAllowed);
-    EXPECT_EQ(f.drTickCount, 1000);
-    EXPECT_FALSE(f.enabled("SendMessage"));
-    EXPECT_TRUE(f.enabled("cmdConnect2"));
-    EXPECT_TRUE(f.dbConnection->isOpen());
-    EXPECT_EQ(f.comportNo, "12345");
-    EXPECT_TRUE(fx.transfer.requests.empty());  // start-up never contacts the gateway
+    EXPECT_EQ(f.localIP + "|" + f.comportNo + "|" + std::to_string(f.serverNo) + "|" +
+                  std::to_string(f.drTickCount),
+              "192.168.1.5,127.0.0.1,|12345|1|1000.000000");
+    EXPECT_TRUE(f.firstLogin && !f.drAllowed);
+    EXPECT_EQ(fx.logLines(), std::vector<std::string>{"DatabaseLoad: Success"});
+    EXPECT_TRUE(fx.ui.boxes.empty() && fx.transfer.requests.empty());
     // Values read back unchanged run no handler, so nothing is written.
-    EXPECT_EQ(fx.setting("PARLIX", "OS"), "<none>");
+    EXPECT_EQ(fx.setting("PARLIX", "OS") + fx.setting("ProxySettings", "Proxy"), "<none><none>");
 }
 
-TEST(Startup, MissingDataSourceFallsBackToTheFileAndRemembersIt) {
+TEST(Startup, TheDatabaseOpensThroughTheDataSourceElseTheFileElseConnectIsDisabled) {
     AppFixture fx;
     fx.makeDatabase();
     // The data source cannot be written (no rights on the machine-wide store).
@@ -83,178 +64,157 @@ TEST(Startup, MissingDataSourceFallsBackToTheFileAndRemembersIt) {
     ASSERT_TRUE(fx.load());
     EXPECT_EQ(fx.form().value("Chk_VistaOS"), 1);
     EXPECT_EQ(fx.setting("PARLIX", "OS"), "1");
-    EXPECT_TRUE(fx.form().dbConnection->isOpen());
-    const std::string log = fx.form().text("txt_msg");
-    EXPECT_EQ(log.rfind("DatabaseLoad: Success", 0), 0u) << log;
-    EXPECT_NE(log.find("DatabaseError: " + std::to_string(kDbDataSourceMissing)),
-              std::string::npos);
-}
-
-TEST(Startup, ThreeFailuresDisableConnect) {
-    AppFixture fx;  // no database file at all
-    ASSERT_TRUE(fx.load());
-    const std::string log = fx.form().text("txt_msg");
-    EXPECT_EQ(log.rfind("DatabaseLoad: Fail\r\n\r\n", 0), 0u) << log;
-    size_t errors = 0;
-    for (size_t p = log.find("DatabaseError: "); p != std::string::npos;
-         p = log.find("DatabaseError: ", p + 1)) {
-        ++errors;
-    }
-    EXPECT_EQ(errors, 6u);
-    EXPECT_FALSE(fx.form().enabled("cmdConnect2"));
-    EXPECT_EQ(fx.form().comportNo, "");
-    EXPECT_TRUE(fx.ui.boxes.empty());
+    auto lines = fx.logLines();
+    EXPECT_EQ(lines.at(0), "DatabaseError: " + std::to_string(kDbDataSourceMissing));
+    EXPECT_EQ(lines.back(), "DatabaseLoad: Success");
+    AppFixture none;  // no database file at all
+    ASSERT_TRUE(none.load());
+    lines = none.logLines();
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[4] + "|" + lines[6], "DatabaseError: 14|DatabaseLoad: Fail");
+    EXPECT_FALSE(none.form().enabled("cmdConnect2"));
+    EXPECT_TRUE(none.form().comportNo.empty() && none.ui.boxes.empty());
 }
 
 // Rows a batch left taken for sending go back to the queue unless the batch may have reached
 // the gateway, at the next start and at Exit alike; the queued rows are announced.
 TEST(Startup, AnInterruptedBatchIsSentAgainOnlyWhenItCannotHaveReachedTheGateway) {
     enum class Marker { Absent, Present, Unreadable };
-    struct Case {
-        const char* label;
-        bool atExit;
-        Marker marker;
-        const char* status;
-        const char* log;
-    };
-    const Case cases[] = {
-        {"start, no marker", false, Marker::Absent, "Queued",
-         "Interrupted batch: 1 messages back in the queue"},
-        {"start, marker", false, Marker::Present, "Deleted",
+    const std::tuple<bool, Marker, const char*, const char*> cases[] = {
+        {false, Marker::Absent, "Queued", "Interrupted batch: 1 messages back in the queue"},
+        {false, Marker::Present, "Deleted",
          "Interrupted batch: 1 messages may have reached the gateway, marked Deleted"},
-        {"start, unreadable marker", false, Marker::Unreadable, "Deleted",
+        {false, Marker::Unreadable, "Deleted",
          "Interrupted batch: 1 messages may have reached the gateway, marked Deleted"},
-        {"Exit, no marker", true, Marker::Absent, "Queued", "Exit: 1 messages back in the queue"},
-        {"Exit, marker", true, Marker::Present, "DelSent",
-         "Exit: 1 messages may have reached the gateway, marked DelSent"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        AppFixture fx;
-        auto db = fx.makeDatabase();
-        if (c.atExit) {
+        {true, Marker::Absent, "Queued", "Exit: 1 messages back in the queue"},
+        {true, Marker::Present, "DelSent",
+         "Exit: 1 messages may have reached the gateway, marked DelSent"}};
+    AppFixture fx;
+    auto db = fx.makeDatabase();
+    const auto marker = fx.programDir / "InFlight.txt";
+    for (const auto& [atExit, state, status, log] : cases) {
+        SCOPED_TRACE(log);
+        db->execute("DELETE FROM MessageQueue");
+        std::filesystem::remove_all(marker);
+        fx.ui.boxes.clear();
+        fx.start();
+        if (atExit) {
             ASSERT_TRUE(fx.load());
         }
         enqueue(*db, "1111111111", "a", "read");
         enqueue(*db, "2222222222", "b", "Queued");
         enqueue(*db, "3333333333", "c", "Sent");
-        const auto marker = fx.programDir / "InFlight.txt";
-        if (c.marker == Marker::Present) {
+        if (state == Marker::Present) {
             test::writeFile(marker, "batch=20261206_150405125_1_NWT\nrows=1\n");
-        } else if (c.marker == Marker::Unreadable) {
+        } else if (state == Marker::Unreadable) {
             std::filesystem::create_directory(marker);
         }
-        if (c.atExit) {
+        if (atExit) {
             fx.form().setEnabled("SendMessage", true);
             EXPECT_THROW(fx.form().fire("cmdexit2", Event::Click), test::ProgramEnded);
-            EXPECT_FALSE(fx.form().enabled("SendMessage"));
-            EXPECT_EQ(fx.form().dbConnection, nullptr);
+            EXPECT_FALSE(fx.form().enabled("SendMessage") || fx.form().dbConnection);
         } else {
             ASSERT_TRUE(fx.load());
-            ASSERT_EQ(fx.ui.boxes.size(), 1u);
-            EXPECT_EQ(fx.ui.boxes[0].text,
+            EXPECT_EQ(fx.ui.boxes.at(0).text + "|" + fx.ui.boxes[0].title,
                       "Messages are in Queued, Please check Message Queue before connect the "
-                      "server");
-            EXPECT_EQ(fx.ui.boxes[0].title, "Zentroca Solutions");
+                      "server|Zentroca Solutions");
         }
-        EXPECT_EQ(countExact(*db, c.status), c.status == std::string("Queued") ? 2 : 1);
-        EXPECT_EQ(countExact(*db, "Sent"), 1);
-        EXPECT_EQ(fx.logLines().back(), c.log);
-        EXPECT_EQ(std::filesystem::exists(marker), c.marker == Marker::Unreadable);
+        EXPECT_EQ(countExact(*db, status) + countExact(*db, "Sent"),
+                  status == std::string("Queued") ? 3 : 2);
+        EXPECT_EQ(fx.logLines().back(), log);
+        EXPECT_EQ(std::filesystem::exists(marker), state == Marker::Unreadable);
     }
 }
 
-TEST(Startup, StoredServerNineShowsTheCustomHost) {
-    AppFixture fx;
-    fx.makeDatabase();
-    fx.settings.SaveSetting("Zentroca", "PARLIX", "NO", "9");
-    fx.settings.SaveSetting("Zentroca", "PARLIX", "IP", "gw.example:8080");
-    ASSERT_TRUE(fx.load());
-    EXPECT_EQ(fx.form().serverNo, 9);
-    EXPECT_TRUE(fx.form().visible("TxtNewIP"));
-    EXPECT_EQ(fx.form().text("TxtNewIP"), "gw.example:8080");
+TEST(Startup, TheServerChoiceAndTheProxyComeFromTheSettings) {
+    // Server number, proxy port, what start-up shows, and the proxy the transfer is given.
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"9", "", "Combo1=9; TxtNewIP=gw:81; Text1=", ":::0"},
+        {"x", "8080", "Combo1=1; TxtNewIP=gw:81 hidden; Text1=8080", "proxy.lan:pu:pp:8080"},
+        {"40000", "40000", "Combo1=1; TxtNewIP=gw:81 hidden; Text1=40000", "proxy.lan:pu:pp:0"}};
+    for (const auto& [serverNo, port, shown, proxy] : cases) {
+        AppFixture fx;
+        fx.settings.SaveSetting("Zentroca", "PARLIX", "NO", serverNo);
+        fx.settings.SaveSetting("Zentroca", "PARLIX", "IP", "gw:81");
+        const std::pair<const char*, const char*> proxySettings[] = {{"Proxy", "1"},
+                                                                     {"Address", "proxy.lan"},
+                                                                     {"Port", port},
+                                                                     {"UserName", "pu"},
+                                                                     {"Password", "pp"}};
+        for (const auto& [key, value] : proxySettings) {
+            fx.settings.SaveSetting("Zentroca", "ProxySettings", key, value);
+        }
+        ASSERT_TRUE(fx.load());
+        EXPECT_EQ(fx.describe({"Combo1", "TxtNewIP", "Text1"}), shown);
+        const ProxySettings& p = fx.transfer.proxy;
+        EXPECT_EQ(p.host + ":" + p.userName + ":" + p.password + ":" + std::to_string(p.port),
+                  proxy);
+        const TransferSettings& t = fx.form().transfer;
+        EXPECT_EQ(
+            t.proxyHost + ":" + t.userName + ":" + t.password + ":" + std::to_string(t.proxyPort),
+            proxy);
+        EXPECT_EQ(fx.uploader.proxy.host, "");
+    }
 }
 
-TEST(Startup, NonNumericServerNumberLeavesServerOne) {
-    AppFixture fx;
-    fx.makeDatabase();
-    fx.settings.SaveSetting("Zentroca", "PARLIX", "NO", "x");
-    ASSERT_TRUE(fx.load());
-    EXPECT_EQ(fx.form().serverNo, 1);
-    EXPECT_EQ(fx.form().text("Combo1"), "1");
-}
-
-TEST(Startup, InstallationNumberIsStoredOnceAndKept) {
+// The remember box refills the credentials from the registry; a value it cannot hold ends the
+// program. Without them, the login saved in the database fills the empty fields.
+TEST(Startup, CredentialsComeFromTheRegistryWhenRememberedElseFromTheDatabase) {
     AppFixture fx;
     auto db = fx.makeDatabase();
-    fx.random = test::FakeRandom({0.012345678});
-    ASSERT_TRUE(fx.load());
-    EXPECT_EQ(fx.form().comportNo, "1234.");
-    EXPECT_EQ(db->scalar("select comport from ProxyConfig").toText(), "1234.");
-    fx.random = test::FakeRandom({0.9});
-    fx.start();
-    ASSERT_TRUE(fx.load());
-    EXPECT_EQ(fx.form().comportNo, "1234.");
-}
-
-TEST(Startup, ProxyValuesReachTheTransferOnlyWhenComplete) {
-    struct Case {
-        const char* port;
-        int expectPort;
-        bool applied;
-    };
-    for (const Case& c : {Case{"", 0, false}, Case{"8080", 8080, true}, Case{"40000", 0, true}}) {
-        SCOPED_TRACE(c.port);
-        AppFixture fx;
-        fx.makeDatabase();
-        fx.settings.SaveSetting("Zentroca", "ProxySettings", "Proxy", "1");
-        fx.settings.SaveSetting("Zentroca", "ProxySettings", "Address", "proxy.lan");
-        fx.settings.SaveSetting("Zentroca", "ProxySettings", "Port", c.port);
-        fx.settings.SaveSetting("Zentroca", "ProxySettings", "UserName", "pu");
-        fx.settings.SaveSetting("Zentroca", "ProxySettings", "Password", "pp");
-        ASSERT_TRUE(fx.load());
-        for (const char* field : {"Text1", "Text2", "Text3", "Text4"}) {
-            EXPECT_TRUE(fx.form().enabled(field)) << field;
+    db->execute(
+        "UPDATE ProxyConfig SET user1 = 'dbuser', pass1 = 'dbpass', IPNO = 9, "
+        "IPAddress = 'host9'");
+    RegistryKeys reg(fx.registry, fx.ui);
+    reg.CreateRegKey(kProgramRegistryKey);
+    reg.WriteRegString(kProgramRegistryKey, "UserId", "reguser");
+    reg.WriteRegString(kProgramRegistryKey, "PassWord", "regpass");
+    const std::string box = "ChkIdPass=Remenber Id && PassWord hidden";
+    const std::string fromDb = box + "; txtUserId=dbuser; txtUSerPassWord=dbpass; Combo1=9";
+    const std::string fromReg = "; txtUserId=reguser; txtUSerPassWord=regpass; Combo1=1";
+    const std::pair<const char*, std::string> cases[] = {
+        {"", fromDb},
+        {"-0.4", fromDb},
+        {"1", box + " value 1" + fromReg},
+        {"1.6", box + " value 2" + fromReg},
+        {"2", box + " value 2" + fromReg},
+        {"2.5", "Run-time error: Invalid property value for the remember box: 3"},
+        {"-1", "Run-time error: Invalid property value for the remember box: -1"}};
+    for (const auto& [remember, expected] : cases) {
+        reg.WriteRegString(kProgramRegistryKey, "Remember Id PassWord", remember);
+        fx.ui.boxes.clear();
+        fx.start();
+        if (fx.load()) {
+            EXPECT_EQ(fx.describe({"ChkIdPass", "txtUserId", "txtUSerPassWord", "Combo1"}),
+                      expected);
+        } else {
+            EXPECT_EQ(fx.ui.boxes.at(0).text, expected);
+            EXPECT_EQ(fx.ui.boxes[0].icon, MsgIcon::Critical);
         }
-        const TransferSettings& t = fx.form().transfer;
-        EXPECT_EQ(t.proxyHost, c.applied ? "proxy.lan" : "");
-        EXPECT_EQ(t.proxyPort, c.expectPort);
-        EXPECT_EQ(t.userName, c.applied ? "pu" : "");
-        EXPECT_EQ(fx.transfer.proxy.host, t.proxyHost);
-        EXPECT_EQ(fx.transfer.proxy.password, t.password);
     }
 }
 
-TEST(Startup, OldDatabaseWithoutRememberedLoginIsUpgraded) {
+TEST(Startup, AnOldDatabaseIsUpgradedAndTheInstallationNumberIsStoredOnce) {
     AppFixture fx;
     auto db = fx.makeDatabase(false);
+    fx.random = test::FakeRandom({0.0999999});  // five characters of 9999.99
     ASSERT_TRUE(fx.load());
-    EXPECT_NO_THROW(db->scalar("select user1 from ProxyConfig"));
-    EXPECT_NO_THROW(db->scalar("select DeliverReason from MessageQueue"));
     EXPECT_EQ(fx.form().text("txtUserId"), "");
-}
-
-TEST(Startup, SavedLoginFillsTheFieldsWhenNothingIsRemembered) {
-    AppFixture fx;
-    auto db = fx.makeDatabase();
-    db->execute("Update proxyconfig set user1=?, pass1=?,IPNO=?,ipaddress=?",
-                {"dbuser", "dbpass", "9", "host9"});
-    ASSERT_TRUE(fx.load());
-    EXPECT_EQ(fx.form().text("txtUserId"), "dbuser");
-    EXPECT_EQ(fx.form().text("txtUSerPassWord"), "dbpass");
-    EXPECT_EQ(fx.form().text("Combo1"), "9");
-    EXPECT_TRUE(fx.form().visible("TxtNewIP"));
-    EXPECT_EQ(fx.form().text("TxtNewIP"), "host9");
-}
-
-TEST(ActivityLog, KeepsTheNewestEntryWholeAndThreeThousandOlderCharacters) {
-    FormModel f;
-    f.setText("txt_msg", std::string(5000, 'o'));
-    f.writeLog(std::string(4000, 'n'));
-    EXPECT_EQ(f.text("txt_msg"), std::string(4000, 'n') + "\r\n\r\n" + std::string(3000, 'o'));
-    f.writeLog("b");
-    EXPECT_EQ(f.text("txt_msg").substr(0, 6), "b\r\n\r\nn");
-    EXPECT_EQ(f.text("txt_msg").size(), 5u + 3000u);
+    EXPECT_EQ(fx.form().comportNo, "9999.");
+    EXPECT_EQ(db->scalar("SELECT comport FROM ProxyConfig "
+                         "WHERE (SELECT count(DeliverReason) FROM MessageQueue) = 0"),
+              Value("9999."));
+    fx.form().dbConnection->execute("DROP INDEX MessageID_IDX");
+    fx.form().fire("Cmd_AlterDatabase", Event::Click);
+    EXPECT_EQ(db->scalar("SELECT count(*) FROM sqlite_master WHERE name = 'MessageID_IDX'"),
+              Value(1));
+    fx.random = test::FakeRandom({0.9});
+    for (const char* expected : {"9999.", "90000"}) {
+        fx.start();
+        ASSERT_TRUE(fx.load());
+        EXPECT_EQ(fx.form().comportNo, expected);
+        db->execute("UPDATE ProxyConfig SET comport = '  '");
+    }
 }
 
 }  // namespace

@@ -33,6 +33,19 @@ void AppFixture::useRealHttp(HttpTimeouts timeouts) {
     realUploader = std::make_unique<CurlHttpClient>(ui, timeouts);
 }
 
+void AppFixture::useGateway(GatewaySimProcess& sim) {
+    for (size_t i = 0; i < config.serverHosts.size(); ++i) {
+        config.serverHosts[i] = sim.serverHost(static_cast<int>(i) + 1);
+    }
+    useRealHttp();
+}
+
+void AppFixture::logIn(const std::string& user, const std::string& password) {
+    form().setText("txtUserId", user);
+    form().setText("txtUSerPassWord", password);
+    form().fire("cmdConnect2", Event::Click);
+}
+
 bool AppFixture::load() {
     if (!app) {
         start();
@@ -64,6 +77,16 @@ std::vector<std::string> AppFixture::logLines() {
     }
     std::reverse(lines.begin(), lines.end());
     return lines;
+}
+
+std::string AppFixture::describe(std::initializer_list<const char*> names) {
+    std::string out;
+    for (const char* name : names) {
+        const Element& e = form().el(name);
+        out += (out.empty() ? "" : "; ") + e.name + "=" + e.text + (e.visible ? "" : " hidden") +
+               (e.enabled ? "" : " off") + (e.value ? " value " + std::to_string(e.value) : "");
+    }
+    return out;
 }
 
 std::string AppFixture::regValue(const std::string& name) {

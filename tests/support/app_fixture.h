@@ -6,6 +6,7 @@
 #include "app/send_msg.h"
 #include "support/fake_http.h"
 #include "support/fakes.h"
+#include "support/gateway_sim_process.h"
 #include "support/sys_fakes.h"
 #include "support/temp_dir.h"
 #include "sys/registry_store.h"
@@ -23,6 +24,10 @@ public:
     SendMsg& start();
     /// From the next start(), requests go through real HTTP clients instead of the fakes.
     void useRealHttp(HttpTimeouts timeouts = {2000, 5000});
+    /// From the next start(), servers 1 to 5 are those of `sim`, reached through real clients.
+    void useGateway(GatewaySimProcess& sim);
+    /// Types a user id and password and clicks Connect.
+    void logIn(const std::string& user = "demo", const std::string& password = "pw");
     /// Runs start-up; true when it returned, false when it ended the program.
     bool load();
     /// Creates SMSDB.MDB in the program folder and returns a second connection to it.
@@ -33,6 +38,9 @@ public:
     FormModel& form() { return app->form(); }
     /// The activity log's entries, oldest first.
     std::vector<std::string> logLines();
+    /// Elements as "name=text", with " hidden", " off" (disabled) and " value N" when they
+    /// apply, joined by "; ".
+    std::string describe(std::initializer_list<const char*> names);
     std::string setting(const std::string& section, const std::string& key) {
         return settings.GetSetting("Zentroca", section, key, "<none>");
     }

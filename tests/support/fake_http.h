@@ -18,9 +18,10 @@ public:
         std::string body;
     };
 
-    std::string get(const std::string& url) override;
-    std::string post(const std::string& url, const std::string& body,
-                     const std::string& contentType) override;
+    std::string get(const std::string& url) override { return answer({"GET", url, ""}); }
+    std::string post(const std::string& url, const std::string& body, const std::string&) override {
+        return answer({"POST", url, body});
+    }
     void cancel() override { ++cancels; }
     void setProxy(const ProxySettings& p) override { proxy = p; }
     void setTimeouts(const HttpTimeouts& t) override { timeouts = t; }
@@ -34,7 +35,18 @@ public:
     int cancels = 0;
 
 private:
-    std::string answer(const Request& r);
+    std::string answer(const Request& r) {
+        requests.push_back(r);
+        if (replies.empty()) {
+            if (responder) {
+                return responder(r);
+            }
+            throw TransferError("no reply scripted for " + r.url, 7);
+        }
+        std::string reply = replies.front();
+        replies.pop_front();
+        return reply;
+    }
 };
 
 }  // namespace parlix::test

@@ -31,19 +31,12 @@ void FakeUi::endProgram() {
 
 void FakeClock::sleepMs(int ms) {
     sleeps.push_back(ms);
-    current.second += ms / 1000;
-    current.millisecond += ms % 1000;
-    if (current.millisecond >= 1000) {
-        current.millisecond -= 1000;
-        ++current.second;
-    }
-    while (current.second >= 60) {
-        current.second -= 60;
-        if (++current.minute >= 60) {
-            current.minute = 0;
-            current.hour = (current.hour + 1) % 24;
-        }
-    }
+    long t = ((current.hour * 60L + current.minute) * 60 + current.second) * 1000 +
+             current.millisecond + ms;
+    current.millisecond = static_cast<int>(t % 1000);
+    current.second = static_cast<int>(t / 1000 % 60);
+    current.minute = static_cast<int>(t / 60000 % 60);
+    current.hour = static_cast<int>(t / 3600000 % 24);
     if (onSleep) {
         onSleep(ms);
     }

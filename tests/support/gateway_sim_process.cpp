@@ -1,9 +1,7 @@
 #include "support/gateway_sim_process.h"
 
-#include <unistd.h>
-
 #include <csignal>
-#include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -11,48 +9,37 @@
 
 namespace parlix::test {
 
-namespace {
-
-constexpr auto kStartTimeout = std::chrono::seconds(10);
-
-}  // namespace
-
 std::string GatewaySimProcess::binaryPath() {
-    char self[4096];
-    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n <= 0) {
-        throw std::runtime_error("cannot find the running program");
-    }
-    std::string exe(self, static_cast<size_t>(n));
-    // Tests live in <build>/tests, benchmarks in <build>/bench.
-    std::string buildDir = exe.substr(0, exe.rfind('/'));
-    buildDir = buildDir.substr(0, buildDir.rfind('/'));
-    return buildDir + "/tools/gateway-sim/gateway-sim";
+    return builtProgram("tools/gateway-sim/gateway-sim");
 }
 
 GatewaySimProcess::GatewaySimProcess(std::vector<std::string> extraArgs) {
-    std::vector<std::string> args = {"--port", "0"};
-    args.insert(args.end(), extraArgs.begin(), extraArgs.end());
-    m_child = std::make_unique<ChildProcess>(binaryPath(), args, (m_dir / "output").string());
-    const auto until = std::chrono::steady_clock::now() + kStartTimeout;
-    std::string line;
-    while (line.empty()) {
-        std::string out = m_child->output();
-        size_t end = out.find('\n');
-        if (end != std::string::npos) {
-            line = out.substr(0, end);
-        } else if (!m_child->running() || std::chrono::steady_clock::now() > until) {
+    extraArgs.insert(extraArgs.begin(), {"--port", "0"});
+    m_child = std::make_unique<ChildProcess>(binaryPath(), extraArgs, (m_dir / "output").string());
+    // It prints "gateway-sim listening on 127.0.0.1:P servers 1=P1 ... 9=P9" once it listens.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::string out;
+    while ((out = m_child->output()).find('\n') == std::string::npos) {
+        if (!m_child->running() || std::chrono::steady_clock::now() > until) {
             throw std::runtime_error("gateway-sim did not come up: " + out);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::istringstream words(out.substr(out.find("127.0.0.1:") + 10));
+    words >> m_port;
+    for (std::string word; words >> word;) {
+        if (size_t eq = word.find('='); eq != std::string::npos) {
+            m_servers[std::stoi(word.substr(0, eq))] = std::stoi(word.substr(eq + 1));
         }
     }
-    size_t colon = line.find("127.0.0.1:");
-    if (colon == std::string::npos) {
-        throw std::runtime_error("gateway-sim said: " + line);
-    }
-    m_port = std::atoi(line.c_str() + colon + 10);
     m_control = std::make_unique<CurlHttpClient>(m_ui, HttpTimeouts{5000, 10000});
+}
+
+GatewaySimProcess& GatewaySimProcess::shared() {
+    static GatewaySimProcess sim;
+    sim.post("/_sim/faults/clear");
+    sim.post("/_sim/reset");
+    return sim;
 }
 
 GatewaySimProcess::~GatewaySimProcess() {
@@ -72,13 +59,7 @@ std::string GatewaySimProcess::host() const {
 }
 
 std::string GatewaySimProcess::serverHost(int serverNo) {
-    JsonValue servers = get("/_sim/servers")["servers"];
-    for (const JsonValue& s : servers.array()) {
-        if (s["name"].str() == std::to_string(serverNo)) {
-            return s["host"].str();
-        }
-    }
-    throw std::runtime_error("gateway-sim has no server " + std::to_string(serverNo));
+    return "127.0.0.1:" + std::to_string(m_servers.at(serverNo));
 }
 
 JsonValue GatewaySimProcess::get(const std::string& pathAndQuery) {
@@ -89,24 +70,25 @@ JsonValue GatewaySimProcess::post(const std::string& pathAndQuery) {
     return JsonValue::parse(m_control->post("http://" + host() + pathAndQuery, "", "text/plain"));
 }
 
-void GatewaySimProcess::addAccount(const SimAccount& a) {
-    JsonValue reply = post(gatewayUrl("", "", "/_sim/accounts",
-                                      {{"user", a.user},
-                                       {"password", a.password},
-                                       {"balance", std::to_string(a.balance)},
-                                       {"dr", a.drAllowed ? "yes" : "no"},
-                                       {"notice", a.notice},
-                                       {"senderids", a.senderIds}}));
-    if (reply.has("error")) {
-        throw std::runtime_error("gateway-sim refused the account: " + reply["error"].str());
+void GatewaySimProcess::postOrThrow(const std::string& pathAndQuery) {
+    if (JsonValue reply = post(pathAndQuery); reply.has("error")) {
+        throw std::runtime_error("gateway-sim refused " + pathAndQuery + ": " +
+                                 reply["error"].str());
     }
 }
 
+void GatewaySimProcess::addAccount(const SimAccount& a) {
+    postOrThrow(gatewayUrl("", "", "/_sim/accounts",
+                           {{"user", a.user},
+                            {"password", a.password},
+                            {"balance", std::to_string(a.balance)},
+                            {"dr", a.drAllowed ? "yes" : "no"},
+                            {"notice", a.notice},
+                            {"senderids", a.senderIds}}));
+}
+
 void GatewaySimProcess::setFaults(const std::string& query) {
-    JsonValue reply = post("/_sim/faults?" + query);
-    if (reply.has("error")) {
-        throw std::runtime_error("gateway-sim refused the faults: " + reply["error"].str());
-    }
+    postOrThrow("/_sim/faults?" + query);
 }
 
 }  // namespace parlix::test

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ public:
 
     /// The gateway-sim binary next to the running test or benchmark in the build tree.
     static std::string binaryPath();
+    /// One simulator for the whole test program, started at the first call. Every call clears
+    /// its faults and forgets its requests, uploads and messages; accounts stay.
+    static GatewaySimProcess& shared();
 
     /// "127.0.0.1:port" of the main port (gateway and control API).
     std::string host() const;
@@ -47,7 +51,7 @@ public:
     JsonValue post(const std::string& pathAndQuery);
 
     void addAccount(const SimAccount& account);
-    /// POST /_sim/faults with the given query, e.g. "server=3&refuse=1".
+    /// POST /_sim/faults with the given query, e.g. "server=3&refuse=1"; throws when refused.
     void setFaults(const std::string& query);
     JsonValue requests() { return get("/_sim/requests")["requests"]; }
     JsonValue messages() { return get("/_sim/messages")["messages"]; }
@@ -58,9 +62,12 @@ public:
     void stop();
 
 private:
+    void postOrThrow(const std::string& pathAndQuery);
+
     TempDir m_dir;
     std::unique_ptr<ChildProcess> m_child;
     int m_port = 0;
+    std::map<int, int> m_servers;  // port by server number
     FakeUi m_ui;
     std::unique_ptr<CurlHttpClient> m_control;
 };

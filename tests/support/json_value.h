@@ -2,6 +2,7 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -9,7 +10,8 @@
 namespace parlix::test {
 
 /// A parsed JSON value, for reading what gateway-sim's control API reports. Every accessor
-/// returns a copy, so a value taken from a temporary stays valid.
+/// returns a copy, so a value taken from a temporary stays valid; each throws a std::exception
+/// for a missing member, an index out of range or a value of another type.
 class JsonValue {
 public:
     using Array = std::vector<JsonValue>;
@@ -18,22 +20,34 @@ public:
     JsonValue() = default;
     explicit JsonValue(nlohmann::json json) : m_json(std::move(json)) {}
 
-    /// Throws std::runtime_error for text that is not one JSON value.
-    static JsonValue parse(std::string_view text);
+    static JsonValue parse(std::string_view text) { return JsonValue(nlohmann::json::parse(text)); }
 
     bool isNull() const { return m_json.is_null(); }
-    /// Each accessor throws std::runtime_error when the value is of another type.
-    std::string str() const;
-    long long num() const;
-    bool boolean() const;
-    Array array() const;
-    Object object() const;
-    /// Member of an object; throws when it is missing.
-    JsonValue operator[](const std::string& key) const;
-    /// Element of an array; throws when out of range.
-    JsonValue at(size_t index) const;
-    size_t size() const;
-    bool has(const std::string& key) const;
+    std::string str() const { return m_json.get<std::string>(); }
+    long long num() const {
+        if (!m_json.is_number_integer()) {
+            throw std::runtime_error("JSON: not a whole number: " + m_json.dump());
+        }
+        return m_json.get<long long>();
+    }
+    bool boolean() const { return m_json.get<bool>(); }
+    Array array() const {
+        if (!m_json.is_array()) {
+            throw std::runtime_error("JSON: not an array: " + m_json.dump());
+        }
+        return Array(m_json.begin(), m_json.end());
+    }
+    Object object() const {
+        Object out;
+        for (const auto& [k, v] : m_json.items()) {
+            out.emplace(k, JsonValue(v));
+        }
+        return out;
+    }
+    JsonValue operator[](const std::string& key) const { return JsonValue(m_json.at(key)); }
+    JsonValue at(size_t index) const { return JsonValue(m_json.at(index)); }
+    size_t size() const { return m_json.size(); }
+    bool has(const std::string& key) const { return m_json.is_object() && m_json.contains(key); }
 
 private:
     nlohmann::json m_json;

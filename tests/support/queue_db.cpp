@@ -1,22 +1,42 @@
 #include "support/queue_db.h"
 
+#include <filesystem>
 #include <stdexcept>
 
 #include "base/text.h"
 #include "db/message_queue.h"
 #include "db/open_database.h"
 #include "db/statement.h"
+#include "support/temp_dir.h"
 
 namespace parlix::test {
 
+namespace {
+
+// Creating a database derives its key, a tenth of a second each time: every database a test
+// program makes is a copy of one made at its first call.
+std::string templateFile(bool upgraded) {
+    static TempDir dir;
+    const std::string path = dir.str() + (upgraded ? "/upgraded.mdb" : "/plain.mdb");
+    if (!std::filesystem::exists(path)) {
+        auto db = createDatabaseFile(path, kDatabasePassword);
+        MessageQueue queue(*db);
+        queue.createTables();
+        if (upgraded) {
+            queue.upgradeSchema();
+        }
+    }
+    return path;
+}
+
+}  // namespace
+
 std::unique_ptr<Connection> makeQueueDatabase(const std::string& folder,
                                               const std::string& fileName, bool upgraded) {
-    auto db = createDatabaseFile(folder + "/" + fileName, kDatabasePassword);
-    MessageQueue queue(*db);
-    queue.createTables();
-    if (upgraded) {
-        queue.upgradeSchema();
-    }
+    const std::string path = folder + "/" + fileName;
+    std::filesystem::copy_file(templateFile(upgraded), path);
+    auto db = std::make_unique<Connection>();
+    db->openFile(path, kDatabasePassword);
     return db;
 }
 

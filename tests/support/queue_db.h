@@ -2,10 +2,20 @@
 
 #include <map>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "db/connection.h"
+
+namespace parlix {
+
+/// How a failed check shows a value.
+inline void PrintTo(const Value& v, std::ostream* os) {
+    *os << (v.isNull() ? "null" : "\"" + v.toText() + "\"");
+}
+
+}  // namespace parlix
 
 namespace parlix::test {
 

@@ -15,12 +15,11 @@ class FakeProcessTable : public ProcessTable {
 public:
     std::optional<std::vector<ProcessEntry>> snapshot() override { return entries; }
     std::optional<ProcessEntry> entryOf(std::uint32_t id) override {
-        if (!entries || ended.count(id) != 0) {
-            return std::nullopt;
-        }
-        for (const ProcessEntry& e : *entries) {
-            if (e.id == id) {
-                return e;
+        if (entries && ended.count(id) == 0) {
+            for (const ProcessEntry& e : *entries) {
+                if (e.id == id) {
+                    return e;
+                }
             }
         }
         return std::nullopt;

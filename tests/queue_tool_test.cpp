@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace parlix {
+namespace {
+
+class QueueToolTest : public ::testing::Test {
+protected:
+    test::ProcessResult tool(std::vector<std::string> args) {
+        return test::runProcess(test::builtProgram("tools/parlix-queue/parlix-queue"), args,
+                                dir.str());
+    }
+    test::TempDir dir;
+};
+
+// The tool is what the outside software does to the queue: it creates the encrypted database,
+// queues messages and reports them by status, whatever the case of the status.
+TEST_F(QueueToolTest, CreatesAnEncryptedQueueFillsItAndReportsIt) {
+    ASSERT_EQ(tool({"create"}).exitCode, 0);
+    EXPECT_NE(test::readFile(dir / "SMSDB.MDB").substr(0, 15), "SQLite format 3");
+    EXPECT_EQ(tool({"create"}).exitCode, 2);  // never over an existing file
+    EXPECT_EQ(tool({"enqueue", "+919876543210", "It's \"fine\", ok"}).exitCode, 0);
+    test::writeFile(dir / "in.csv",
+                    "Mobileno,Message\r\n111,\"a, b\"\r\n222,\"two\nlines\"\r\n\r\n333,\r\n");
+    EXPECT_EQ(tool({"import", "in.csv"}).out, "queued 3 messages\n");
+    EXPECT_EQ(tool({"count", "--status", "queued"}).out, "4\n");
+    EXPECT_EQ(tool({"list", "--status", "QUEUED", "--limit", "3", "--db", "smsdb.mdb"}).out,
+              "1\tQueued\t+919876543210\tIt's \"fine\", ok\n2\tQueued\t111\ta, b\n"
+              "3\tQueued\t222\ttwo\nlines\n");
+    EXPECT_EQ(tool({"list", "--status", "Sent"}).out, "");
+    EXPECT_EQ(tool({"count"}).out, "Queued\t4\n");
+    EXPECT_EQ(tool({"upgrade"}).exitCode, 0);
+    const std::string all = tool({"list"}).out;
+    EXPECT_EQ(all.substr(all.rfind("4\t")), "4\tQueued\t333\t\n");
+}
+
+TEST_F(QueueToolTest, BadInputIsReportedAndNothingIsHalfDone) {
+    ASSERT_EQ(tool({"create"}).exitCode, 0);
+    test::writeFile(dir / "bad.csv", "111,ok\n222,\"never closed\n");
+    test::writeFile(dir / "short.csv", "111,ok\n222\n");
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"import", "bad.csv"}, "line 2"},          {{"import", "short.csv"}, "line 2"},
+        {{"import", "missing.csv"}, "missing.csv"}, {{"count", "--password", "wrong"}, "password"},
+        {{"list", "--db", "none.mdb"}, "none.mdb"},
+    };
+    for (const auto& [args, mentions] : cases) {
+        SCOPED_TRACE(args[1]);
+        auto r = tool(args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.out.find(mentions), std::string::npos) << r.out;
+    }
+    for (std::vector<std::string> usage :
+         {std::vector<std::string>{"frobnicate"}, {"list", "--limit", "0"}, {"enqueue", "1"}, {}}) {
+        EXPECT_EQ(tool(usage).exitCode, 64);
+    }
+    EXPECT_EQ(tool({"count", "--status", "Queued"}).out, "0\n");
+}
+
+}  // namespace
+}  // namespace parlix
