@@ -1,6 +1,7 @@
 #include "support/queue_db.h"
 
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 
 #include "base/text.h"
@@ -14,8 +15,11 @@ namespace parlix::test {
 namespace {
 
 // Creating a database derives its key, a tenth of a second each time: every database a test
-// program makes is a copy of one made at its first call.
+// program makes is a copy of one made at its first call. Tests may make them from several
+// threads at once.
 std::string templateFile(bool upgraded) {
+    static std::mutex made;
+    std::lock_guard lock(made);
     static TempDir dir;
     const std::string path = dir.str() + (upgraded ? "/upgraded.mdb" : "/plain.mdb");
     if (!std::filesystem::exists(path)) {
