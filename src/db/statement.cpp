@@ -62,7 +62,13 @@ Statement::Statement(sqlite3* db, const std::string& sql, const std::vector<Valu
     if (m_stmt == nullptr) {
         throw DbError(kDbBadQuery, "The statement is empty");
     }
-    bindValues(db, m_stmt, params);
+    try {
+        bindValues(db, m_stmt, params);
+    } catch (const DbError&) {
+        // The destructor does not run for a constructor that throws.
+        sqlite3_finalize(m_stmt);
+        throw;
+    }
 }
 
 Statement::~Statement() {
