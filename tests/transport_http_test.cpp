@@ -10,7 +10,7 @@
 #include <tuple>
 #include <utility>
 
-#include "support/fake_http.h"
+#include "support/fakes.h"
 #include "support/gateway_sim_process.h"
 #include "transport/hex.h"
 #include "transport/payload_uploader.h"

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "base/text.h"
-#include "db/open_database.h"
 #include "model/settings_keys.h"
 #include "support/queue_db.h"
 #include "sys/registry_keys.h"
@@ -60,12 +59,6 @@ bool AppFixture::load() {
 
 std::unique_ptr<Connection> AppFixture::makeDatabase(bool upgraded) {
     return makeQueueDatabase(programDir.str(), "SMSDB.MDB", upgraded);
-}
-
-std::unique_ptr<Connection> AppFixture::outsideConnection() {
-    auto c = std::make_unique<Connection>();
-    c->openFile(programDir.str() + "/SMSDB.MDB", kDatabasePassword);
-    return c;
 }
 
 std::vector<std::string> AppFixture::logLines() {

@@ -4,7 +4,6 @@
 #include <string>
 
 #include "app/send_msg.h"
-#include "support/fake_http.h"
 #include "support/fakes.h"
 #include "support/gateway_sim_process.h"
 #include "support/sys_fakes.h"
@@ -32,8 +31,6 @@ public:
     bool load();
     /// Creates SMSDB.MDB in the program folder and returns a second connection to it.
     std::unique_ptr<Connection> makeDatabase(bool upgraded = true);
-    /// A connection of the outside software's own.
-    std::unique_ptr<Connection> outsideConnection();
 
     FormModel& form() { return app->form(); }
     /// The activity log's entries, oldest first.

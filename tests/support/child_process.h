@@ -22,7 +22,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    pid_t pid() const { return m_pid; }
     /// Whether it still runs; collects its status once it has ended.
     bool running();
     /// Waits for it to end: its exit code, -signal when a signal ended it, or nothing when it

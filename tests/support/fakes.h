@@ -2,7 +2,6 @@
 
 #include <deque>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -10,6 +9,7 @@
 #include "base/clock.h"
 #include "base/random.h"
 #include "base/ui.h"
+#include "transport/http_client.h"
 
 namespace parlix::test {
 
@@ -28,10 +28,23 @@ struct ShownBox {
 class FakeUi : public Ui {
 public:
     MsgAnswer msgBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
-                     const std::string& title) override;
-    void doEvents() override;
-    void setBusy(bool busy) override;
-    [[noreturn]] void endProgram() override;
+                     const std::string& title) override {
+        boxes.push_back({text, buttons, icon, title});
+        MsgAnswer a = buttons == MsgButtons::YesNo ? MsgAnswer::Yes : MsgAnswer::Ok;
+        if (!m_answers.empty()) {
+            a = m_answers.front();
+            m_answers.pop_front();
+        }
+        return a;
+    }
+    void doEvents() override {
+        ++doEventsCount;
+        if (onDoEvents) {
+            onDoEvents(doEventsCount);
+        }
+    }
+    void setBusy(bool busy) override { busyChanges.push_back(busy); }
+    [[noreturn]] void endProgram() override { throw ProgramEnded(); }
 
     /// The answer the next box gets; without one, Ok or Yes.
     void setNextAnswer(MsgAnswer a) { m_answers.push_back(a); }
@@ -39,8 +52,7 @@ public:
     std::vector<ShownBox> boxes;
     std::vector<bool> busyChanges;
     int doEventsCount = 0;
-    bool busy = false;
-    /// Runs at every doEvents; a test plays an operator's click here.
+    /// Runs at every doEvents with its count; a test plays an operator's click here.
     std::function<void(int)> onDoEvents;
 
 private:
@@ -56,14 +68,13 @@ public:
 
     DateTime current;
     std::vector<int> sleeps;
-    std::function<void(int)> onSleep;
 };
 
 /// A generator that returns the given fractions in turn, then repeats the last one.
 class FakeRandom : public Random {
 public:
     explicit FakeRandom(std::vector<double> values = {0.5}) : m_values(std::move(values)) {}
-    double next() override;
+    double next() override { return m_values[m_next + 1 < m_values.size() ? m_next++ : m_next]; }
 
 private:
     std::vector<double> m_values;
@@ -75,6 +86,35 @@ class RecordingLog : public ActivityLog {
 public:
     void writeLog(const std::string& entry) override { lines.push_back(entry); }
     std::vector<std::string> lines;
+};
+
+/// An HttpClient that records its requests and answers from a script.
+class FakeHttpClient : public HttpClient {
+public:
+    struct Request {
+        std::string method;
+        std::string url;
+        std::string body;
+    };
+
+    std::string get(const std::string& url) override { return answer({"GET", url, ""}); }
+    std::string post(const std::string& url, const std::string& body, const std::string&) override {
+        return answer({"POST", url, body});
+    }
+    void cancel() override { ++cancels; }
+    void setProxy(const ProxySettings& p) override { proxy = p; }
+    void setTimeouts(const HttpTimeouts& t) override { timeouts = t; }
+
+    /// Answers requests in order; `responder` decides once the queue is empty.
+    std::deque<std::string> replies;
+    std::function<std::string(const Request&)> responder;
+    std::vector<Request> requests;
+    ProxySettings proxy;
+    HttpTimeouts timeouts;
+    int cancels = 0;
+
+private:
+    std::string answer(const Request& r);
 };
 
 }  // namespace parlix::test

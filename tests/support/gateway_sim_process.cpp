@@ -9,13 +9,10 @@
 
 namespace parlix::test {
 
-std::string GatewaySimProcess::binaryPath() {
-    return builtProgram("tools/gateway-sim/gateway-sim");
-}
-
 GatewaySimProcess::GatewaySimProcess(std::vector<std::string> extraArgs) {
     extraArgs.insert(extraArgs.begin(), {"--port", "0"});
-    m_child = std::make_unique<ChildProcess>(binaryPath(), extraArgs, (m_dir / "output").string());
+    m_child = std::make_unique<ChildProcess>(builtProgram("tools/gateway-sim/gateway-sim"),
+                                             extraArgs, (m_dir / "output").string());
     // It prints "gateway-sim listening on 127.0.0.1:P servers 1=P1 ... 9=P9" once it listens.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::string out;
@@ -43,15 +40,9 @@ GatewaySimProcess& GatewaySimProcess::shared() {
 }
 
 GatewaySimProcess::~GatewaySimProcess() {
-    stop();
-}
-
-void GatewaySimProcess::stop() {
     m_control.reset();
-    if (m_child) {
-        m_child->signal(SIGTERM);
-        m_child->wait(std::chrono::seconds(5));
-    }
+    m_child->signal(SIGTERM);
+    m_child->wait(std::chrono::seconds(5));
 }
 
 std::string GatewaySimProcess::host() const {

@@ -34,15 +34,12 @@ public:
     GatewaySimProcess(const GatewaySimProcess&) = delete;
     GatewaySimProcess& operator=(const GatewaySimProcess&) = delete;
 
-    /// The gateway-sim binary next to the running test or benchmark in the build tree.
-    static std::string binaryPath();
     /// One simulator for the whole test program, started at the first call. Every call clears
     /// its faults and forgets its requests, uploads and messages; accounts stay.
     static GatewaySimProcess& shared();
 
     /// "127.0.0.1:port" of the main port (gateway and control API).
     std::string host() const;
-    int port() const { return m_port; }
     /// "127.0.0.1:port" of simulated server 1 to 5 or 9.
     std::string serverHost(int serverNo);
 
@@ -57,9 +54,6 @@ public:
     JsonValue messages() { return get("/_sim/messages")["messages"]; }
     JsonValue batches() { return get("/_sim/batches")["batches"]; }
     JsonValue debits() { return get("/_sim/debits")["debits"]; }
-
-    /// Stops the child now; waits for it to end.
-    void stop();
 
 private:
     void postOrThrow(const std::string& pathAndQuery);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <map>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
@@ -15,7 +14,6 @@ namespace parlix::test {
 class JsonValue {
 public:
     using Array = std::vector<JsonValue>;
-    using Object = std::map<std::string, JsonValue>;
 
     JsonValue() = default;
     explicit JsonValue(nlohmann::json json) : m_json(std::move(json)) {}
@@ -30,19 +28,11 @@ public:
         }
         return m_json.get<long long>();
     }
-    bool boolean() const { return m_json.get<bool>(); }
     Array array() const {
         if (!m_json.is_array()) {
             throw std::runtime_error("JSON: not an array: " + m_json.dump());
         }
         return Array(m_json.begin(), m_json.end());
-    }
-    Object object() const {
-        Object out;
-        for (const auto& [k, v] : m_json.items()) {
-            out.emplace(k, JsonValue(v));
-        }
-        return out;
     }
     JsonValue operator[](const std::string& key) const { return JsonValue(m_json.at(key)); }
     JsonValue at(size_t index) const { return JsonValue(m_json.at(index)); }
