@@ -5,7 +5,6 @@
 #include "reports/delivery_reports.h"
 #include "support/app_fixture.h"
 #include "support/expect.h"
-#include "support/gateway_sim_process.h"
 #include "support/queue_db.h"
 
 namespace parlix {
@@ -175,26 +174,6 @@ TEST(ReportsSchedule, TheTickDownloadsWhenTheCountPassesNineHundred) {
     f.fire("SendMessage", Event::Timer);
     EXPECT_EQ(fx.transfer.requests.size(), 2u);
     EXPECT_TRUE(f.enabled("SendMessage"));
-}
-
-TEST(ReportsFromTheGateway, ReportsOfSentMessagesArriveInTheirRows) {
-    test::GatewaySimProcess& sim = test::GatewaySimProcess::shared();
-    sim.addAccount({"demo", "pw", 50, true, "", ""});
-    test::AppFixture fx;
-    fx.useGateway(sim);
-    auto db = fx.makeDatabase();
-    enqueue(*db, "1234567890", "hello");
-    enqueue(*db, "1234567891", "world");
-    fx.start();
-    ASSERT_TRUE(fx.load());
-    fx.logIn();
-    ASSERT_TRUE(fx.form().loginOk);
-    fx.form().fire("SendMessage", Event::Timer);  // sends, then downloads at once
-    fx.form().fire("SendMessage", Event::Timer);
-    EXPECT_EQ(test::countExact(*db, "Sent"), 2);
-    EXPECT_EQ(db->scalar("SELECT count(*) FROM MessageQueue WHERE DeliverStatus = 'DELIVRD'"),
-              Value(2));
-    EXPECT_EQ(fx.form().drTickCount, 0);
 }
 
 }  // namespace
