@@ -87,9 +87,6 @@ TEST_F(CurlHttpClientTest, RepliesComeBackAsTextAndFailuresNameOnlyTheHost) {
         }
         sim.post("/_sim/faults/clear");
     }
-    const std::string server3 = sim.serverHost(3);
-    sim.setFaults("server=3&refuse=1");
-    EXPECT_THROW(client.get("http://" + server3 + "/Parlix/ParlixChk.asp"), TransferError);
 }
 
 // The window's events run while a request waits: Exit, Cancel or another request.
@@ -199,8 +196,8 @@ TEST_F(PayloadUploaderTest, PostsTheHexTextInPiecesOf2048Characters) {
 }
 
 // A reply other than "done" (or "complete" for the last piece), in any case but untrimmed,
-// shows one box and sends nothing more; Exit or a failed transfer stops the upload at once.
-TEST_F(PayloadUploaderTest, ARefusedPieceExitOrAFailedTransferStopsTheUpload) {
+// shows one box and sends nothing more; Exit between pieces stops the upload at once.
+TEST_F(PayloadUploaderTest, ARefusedPieceOrExitStopsTheUpload) {
     const std::string twoPieces = payloadCompressingTo(1025);
     const std::tuple<std::deque<std::string>, bool, size_t> cases[] = {
         {{"DONE", "Complete"}, true, 2},
@@ -225,10 +222,6 @@ TEST_F(PayloadUploaderTest, ARefusedPieceExitOrAFailedTransferStopsTheUpload) {
     poster.replies = {"done", "done"};
     EXPECT_THROW(upload(payloadCompressingTo(3000)), ProgramEnded);
     EXPECT_EQ(poster.requests.size(), 1u);
-    ui.onDoEvents = nullptr;
-    poster.replies.clear();
-    EXPECT_THROW(upload(payloadCompressingTo(3000)), TransferError);  // no reply scripted
-    EXPECT_TRUE(isUpperHex(test::readFile(path)));
 }
 
 }  // namespace
