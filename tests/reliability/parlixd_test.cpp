@@ -37,29 +37,27 @@ void waitForLog(test::ChildProcess& d, const std::string& text) {
     }
 }
 
-using Spoil = std::function<std::vector<std::string>(DaemonFolder&)>;
+/// Spoils a fresh folder, or the arguments parlixd gets (those of DaemonFolder::args()).
+using Spoil = std::function<void(DaemonFolder&, std::vector<std::string>& args)>;
 
 Spoil writes(const char* name, const std::string& content) {
-    return [=](DaemonFolder& f) {
-        test::writeFile(f.path(name), content);
-        return f.args();
-    };
+    return [=](DaemonFolder& f, auto&) { test::writeFile(f.path(name), content); };
 }
 
 TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
     std::unique_ptr<test::ChildProcess> first;
     // clang-format off
-    const std::vector<std::tuple<const char*, int, Spoil>> cases = {
-        {"a missing folder", 78, [](DaemonFolder& f) { return std::vector<std::string>{"--folder", f.path("missing"), "--credentials", f.path("credentials")}; }},
-        {"a database with another password", 78, writes("SMSDB.MDB", databaseBytes("other", 1))},
-        {"a corrupt database file", 78, writes("SMSDB.MDB", std::string(9000, 'Z'))},
+    const std::tuple<const char*, int, Spoil> cases[] = {
+        {"a missing folder", 78, [](DaemonFolder& f, auto& args) { args[1] = f.path("missing"); }},
+        {"a database with another password", 78, [](DaemonFolder& f, auto&) { fs::remove(f.path("SMSDB.MDB")); createDatabaseFile(f.path("SMSDB.MDB"), "other"); }},
+        {"a database cut to half", 78, [](DaemonFolder& f, auto&) { fs::resize_file(f.path("SMSDB.MDB"), fs::file_size(f.path("SMSDB.MDB")) / 2); }},
         {"a corrupt registry.dat", 78, writes("registry.dat", "garbage\n")},
         {"a corrupt settings file", 78, writes("config/Zentroca.ini", "[Sms]\nnot a setting\n")},
         {"a bad parlix.conf", 78, writes("parlix.conf", "http.total_timeout_ms=soon\n")},
-        {"an unknown option", 64, [](DaemonFolder& f) { auto args = f.args(); args.push_back("--fast"); return args; }},
-        {"a credentials file others may read", 78, [](DaemonFolder& f) { fs::permissions(f.path("credentials"), fs::perms::others_read, fs::perm_options::add); return f.args(); }},
-        {"no credentials at all", 78, [](DaemonFolder& f) { return std::vector<std::string>{"--folder", f.path(), "--settings", f.path("config")}; }},
-        {"a second parlixd on the folder", 75, [&first](DaemonFolder& f) { first = f.start(); waitForLog(*first, "Server: Connected"); return f.args(); }},
+        {"an unknown option", 64, [](DaemonFolder&, auto& args) { args.push_back("--fast"); }},
+        {"a credentials file others may read", 78, [](DaemonFolder& f, auto&) { fs::permissions(f.path("credentials"), fs::perms::others_read, fs::perm_options::add); }},
+        {"no credentials at all", 78, [](DaemonFolder&, auto& args) { args.resize(4); }},
+        {"a second parlixd on the folder", 75, [&first](DaemonFolder& f, auto&) { first = f.start(); waitForLog(*first, "Server: Connected"); }},
     };
     // clang-format on
     test::GatewaySimProcess sim;
@@ -68,7 +66,8 @@ TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
         SCOPED_TRACE(label);
         DaemonFolder f(sim, "demo");
         f.closeDb();
-        const std::vector<std::string> args = spoil(f);
+        std::vector<std::string> args = f.args();
+        spoil(f, args);
         const auto before = snapshot(f.path());
         test::ProcessResult r = test::runProcess(test::builtProgram(kParlixd), args);
         EXPECT_EQ(r.exitCode, code) << r.out;
@@ -149,7 +148,6 @@ TEST(Parlixd, SigtermInTheMiddleOfABatchLeavesNoRowTakenAndExitsZero) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_EQ(terminate(*d), 0) << d->output();
-    EXPECT_EQ(test::countExact(f.db(), "Read"), 0);
     const Audit a = audit(f.db(), sim.messages(), "term-");
     EXPECT_EQ(a.receivedDistinct, 30);
     EXPECT_EQ(a.status("DelSent"), 30) << d->output();

@@ -3,7 +3,7 @@
 // timeout alone. It ends with "inserted N failed M first_error TEXT"; exit code 0 when nothing
 // failed, 1 otherwise, 2 for bad arguments or a database that does not open.
 //
-//   queue-writer --db FILE --rate ROWS_PER_SECOND --seconds S --prefix TEXT
+//   queue-writer FILE ROWS_PER_SECOND SECONDS PREFIX
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,24 +15,15 @@
 #include "db/open_database.h"
 
 int main(int argc, char** argv) {
-    std::string db;
-    std::string prefix;
-    double rate = 0;
-    double seconds = 0;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string a = argv[i];
-        db = a == "--db" ? argv[i + 1] : db;
-        prefix = a == "--prefix" ? argv[i + 1] : prefix;
-        rate = a == "--rate" ? std::atof(argv[i + 1]) : rate;
-        seconds = a == "--seconds" ? std::atof(argv[i + 1]) : seconds;
-    }
-    if (db.empty() || prefix.empty() || rate <= 0 || seconds <= 0) {
-        std::fprintf(stderr, "usage: queue-writer --db FILE --rate N --seconds S --prefix TEXT\n");
+    const double rate = argc == 5 ? std::atof(argv[2]) : 0;
+    const double seconds = argc == 5 ? std::atof(argv[3]) : 0;
+    if (rate <= 0 || seconds <= 0) {
+        std::fprintf(stderr, "usage: queue-writer FILE ROWS_PER_SECOND SECONDS PREFIX\n");
         return 2;
     }
     parlix::Connection c;
     try {
-        c.openFile(db, parlix::kDatabasePassword);
+        c.openFile(argv[1], parlix::kDatabasePassword);
     } catch (const std::exception& e) {
         std::printf("inserted 0 failed 0 first_error %s\n", e.what());
         return 2;
@@ -48,7 +39,7 @@ int main(int argc, char** argv) {
         std::snprintf(mobile, sizeof mobile, "97%08ld", n % 100000000);
         try {
             c.execute("INSERT INTO MessageQueue (Mobileno, Message, Status) VALUES (?, ?, ?)",
-                      {std::string(mobile), prefix + std::to_string(n) + "-", "Queued"});
+                      {std::string(mobile), argv[4] + std::to_string(n) + "-", "Queued"});
             ++inserted;
         } catch (const std::exception& e) {
             firstError = failed++ == 0 ? e.what() : firstError;
