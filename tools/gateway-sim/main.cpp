@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "accounts.h"
@@ -54,13 +55,16 @@ bool loadAccounts(const std::string& path, std::vector<Account>& out) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     int port = -1;
     std::string accountsFile;
     std::string stateFile;
     std::string codePage = parlix::kDefaultPayloadCodePage;
+};
+
+/// Reads the command line into `o`; an exit code when the program ends there: --help, --version
+/// or a bad option.
+std::optional<int> parseOptions(int argc, char** argv, Options& o) {
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         bool hasValue = i + 1 < argc;
@@ -79,37 +83,28 @@ int main(int argc, char** argv) {
                 usage(stderr);
                 return 2;
             }
-            port = static_cast<int>(v);
+            o.port = static_cast<int>(v);
         } else if (arg == "--accounts" && hasValue) {
-            accountsFile = argv[++i];
+            o.accountsFile = argv[++i];
         } else if (arg == "--state-file" && hasValue) {
-            stateFile = argv[++i];
+            o.stateFile = argv[++i];
         } else if (arg == "--codepage" && hasValue) {
-            codePage = argv[++i];
+            o.codePage = argv[++i];
         } else {
             usage(stderr);
             return 2;
         }
     }
-    if (port < 0) {
+    if (o.port < 0) {
         usage(stderr);
         return 2;
     }
-    if (!parlix::CodePageConverter::open(codePage, "UTF-8")) {
-        std::fprintf(stderr, "gateway-sim: unknown code page %s\n", codePage.c_str());
-        return 2;
-    }
-    std::vector<Account> accounts;
-    FILE* existing = stateFile.empty() ? nullptr : std::fopen(stateFile.c_str(), "rb");
-    if (existing != nullptr) {
-        std::fclose(existing);
-        if (!loadAccounts(stateFile, accounts)) {
-            return 2;
-        }
-    } else if (!accountsFile.empty() && !loadAccounts(accountsFile, accounts)) {
-        return 2;
-    }
+    return std::nullopt;
+}
 
+/// Binds every port, prints the listening line and serves until SIGINT, SIGTERM or POST
+/// /_sim/shutdown: 0 then, 1 when a port cannot be bound.
+int serve(parlix::sim::Gateway& gateway, int port) {
     // Signals are taken by sigtimedwait below, so every server thread must have them blocked.
     sigset_t signals;
     sigemptyset(&signals);
@@ -118,7 +113,6 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    parlix::sim::Gateway gateway(std::move(accounts), codePage, stateFile);
     parlix::sim::SimServers servers(gateway);
     std::string error;
     if (!servers.start(port, error)) {
@@ -143,4 +137,30 @@ int main(int argc, char** argv) {
     }
     servers.stopAll();
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (std::optional<int> code = parseOptions(argc, argv, o)) {
+        return *code;
+    }
+    if (!parlix::CodePageConverter::open(o.codePage, "UTF-8")) {
+        std::fprintf(stderr, "gateway-sim: unknown code page %s\n", o.codePage.c_str());
+        return 2;
+    }
+    // Balances kept in the state file outlast the accounts file they started from.
+    std::vector<Account> accounts;
+    FILE* existing = o.stateFile.empty() ? nullptr : std::fopen(o.stateFile.c_str(), "rb");
+    if (existing != nullptr) {
+        std::fclose(existing);
+        if (!loadAccounts(o.stateFile, accounts)) {
+            return 2;
+        }
+    } else if (!o.accountsFile.empty() && !loadAccounts(o.accountsFile, accounts)) {
+        return 2;
+    }
+    parlix::sim::Gateway gateway(std::move(accounts), o.codePage, o.stateFile);
+    return serve(gateway, o.port);
 }
