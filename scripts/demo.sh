@@ -97,6 +97,15 @@ chmod 600 "$demo/registry.dat" "$demo/config/parlix/Zentroca.ini"
 export XDG_CONFIG_HOME=$demo/config
 sql() { sqlcipher "$demo/SMSDB.MDB" "PRAGMA key='quorin7354'; $1" | tail -n 1; }
 
+# True once nothing is left to send and every message sent has its delivery report.
+drained() {
+  local left sent reported
+  left=$(sql "select count(*) from MessageQueue where Status in ('Queued','Read');")
+  sent=$(sql "select count(*) from MessageQueue where Status='Sent';")
+  reported=$(sql "select count(*) from MessageQueue where DeliverStatus is not null;")
+  [ "$left" = 0 ] && [ "$sent" != 0 ] && [ "$reported" = "$sent" ]
+}
+
 summary() {
   say "Rows per status"
   "$queue" count --db "$demo/SMSDB.MDB"
@@ -114,12 +123,7 @@ if [ "$mode" = --service ]; then
   pids+=($service)
   deadline=$(( SECONDS + 120 ))
   while (( SECONDS < deadline )); do
-    left=$(sql "select count(*) from MessageQueue where Status in ('Queued','Read');")
-    sent=$(sql "select count(*) from MessageQueue where Status='Sent';")
-    reported=$(sql "select count(*) from MessageQueue where DeliverStatus is not null;")
-    if [ "$left" = 0 ] && [ "$sent" != 0 ] && [ "$reported" = "$sent" ]; then
-      break
-    fi
+    drained && break
     sleep 1
   done
   say "Stopping parlixd with SIGTERM"
@@ -128,7 +132,7 @@ if [ "$mode" = --service ]; then
   wait "$service" || code=$?
   say "parlixd exited with $code"
   summary
-  [ "$left" = 0 ] && [ "$reported" = "$sent" ] && [ "$code" = 0 ] || {
+  drained && [ "$code" = 0 ] || {
     echo "the queue did not drain in time, or parlixd did not stop cleanly" >&2
     exit 1
   }
@@ -177,12 +181,7 @@ deadline=$(( SECONDS + 120 ))
 while (( SECONDS < deadline )); do
   answer_boxes
   kill -0 "$app" 2>/dev/null || { echo "the program ended early" >&2; exit 1; }
-  left=$(sql "select count(*) from MessageQueue where Status in ('Queued','Read');")
-  sent=$(sql "select count(*) from MessageQueue where Status='Sent';")
-  reported=$(sql "select count(*) from MessageQueue where DeliverStatus is not null;")
-  if [ "$left" = 0 ] && [ "$sent" != 0 ] && [ "$reported" = "$sent" ]; then
-    break
-  fi
+  drained && break
   sleep 1
 done
 sleep 1
@@ -193,4 +192,4 @@ say "Screenshot: $shot"
 say "Pressing Exit (Alt+X)"
 xdotool windowfocus --sync "$window" key alt+x || true
 for _ in $(seq 1 50); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
-[ "$left" = 0 ] && [ "$reported" = "$sent" ] || { echo "the queue did not drain in time" >&2; exit 1; }
+drained || { echo "the queue did not drain in time" >&2; exit 1; }
