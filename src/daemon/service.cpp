@@ -279,7 +279,7 @@ void Service::reload(SendMsg& app) {
 /// One line of input; the echo is off while it is read when `hidden` and the input is a
 /// terminal.
 std::optional<std::string> askLine(const char* prompt, bool hidden) {
-    std::cerr << prompt << std::flush;
+    // Echo goes off before the prompt shows, so nothing typed after the prompt is echoed.
     termios saved{};
     bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (hidden && terminal) {
@@ -287,6 +287,7 @@ std::optional<std::string> askLine(const char* prompt, bool hidden) {
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    std::cerr << prompt << std::flush;
     std::string line;
     bool read = static_cast<bool>(std::getline(std::cin, line));
     if (hidden && terminal) {
