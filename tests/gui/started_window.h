@@ -18,8 +18,7 @@ struct StartedWindow {
     bool start() {
         outside = fx.makeDatabase();
         SendMsg& app = fx.start();
-        HandlerRunner endOnError = endOnUnhandledError(fx.ui);
-        auto run = [this, endOnError](const std::function<void()>& handler) {
+        auto run = [this, endOnError = endOnUnhandledError(fx.ui)](const auto& handler) {
             try {
                 endOnError(handler);
             } catch (const ProgramEnded&) {
@@ -37,7 +36,7 @@ struct StartedWindow {
     }
 
     /// A widget of the window by its element name; nullptr when there is none.
-    template <typename T>
+    template <typename T = QWidget>
     T* find(const char* name) const {
         return window->findChild<T*>(QString::fromLatin1(name));
     }

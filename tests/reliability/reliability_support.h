@@ -1,16 +1,14 @@
 #pragma once
 
 #include <map>
-#include <memory>
-#include <optional>
+#include <random>
+#include <set>
 #include <string>
-#include <vector>
 
 #include "db/connection.h"
-#include "support/child_process.h"
-#include "support/gateway_sim_process.h"
+#include "db/open_database.h"
 #include "support/json_value.h"
-#include "support/temp_dir.h"
+#include "support/queue_db.h"
 
 namespace parlix::reliability {
 
@@ -25,43 +23,54 @@ struct Audit {
 };
 
 /// Audits the rows whose Message starts with `prefix` against the gateway's messages.
-Audit audit(Connection& db, const test::JsonValue& messages, const std::string& prefix);
+inline Audit audit(Connection& db, const test::JsonValue& messages, const std::string& prefix) {
+    Audit a;
+    std::set<std::string> received;
+    for (const test::JsonValue& m : messages.array()) {
+        if (m["text"].str().starts_with(prefix)) {
+            a.duplicates += received.insert(m["text"].str()).second ? 0 : 1;
+        }
+    }
+    a.receivedDistinct = static_cast<long>(received.size());
+    for (const auto& row : test::query(db, "select Message, Status from MessageQueue")) {
+        const std::string status = row["Status"].toText();
+        if (row["Message"].toText().starts_with(prefix)) {
+            ++a.statuses[status];
+            const bool never = received.count(row["Message"].toText()) == 0;
+            a.deletedNeverReceived += never && status == "Deleted" ? 1 : 0;
+        }
+    }
+    return a;
+}
 
 /// Queues `count` rows in one transaction, with distinct texts "<prefix><n>-" followed by random
 /// letters up to `length` characters, so that payloads do not shrink much when compressed.
-void enqueueNew(Connection& db, const std::string& prefix, int count, size_t length = 60);
-/// Rows whose status is "Queued" or "Read".
-long waiting(Connection& db);
-/// "PRAGMA integrity_check" of a queue file, opened afresh.
-std::string integrityOf(const std::string& dbPath);
-
-/// A program folder for parlixd against gateway-sim: SMSDB.MDB, parlix.conf naming the sim's
-/// servers, the settings folder "config" and the credentials file "credentials" (mode 0600) of
-/// `user` with the password "pw".
-class DaemonFolder {
-public:
-    DaemonFolder(test::GatewaySimProcess& sim, const std::string& user);
-    std::string path(const std::string& name = "") const { return (m_dir / name).string(); }
-    /// --folder, --settings and --credentials.
-    std::vector<std::string> args() const {
-        return {"--folder",     path(),          "--settings",
-                path("config"), "--credentials", path("credentials")};
+inline void enqueueNew(Connection& db, const std::string& prefix, int count, size_t length = 60) {
+    std::mt19937_64 rng(std::hash<std::string>{}(prefix));
+    std::uniform_int_distribution<int> letter('a', 'z');
+    db.beginTrans();
+    for (int n = 0; n < count; ++n) {
+        std::string text = prefix + std::to_string(n) + "-";
+        while (text.size() < length) {
+            text += static_cast<char>(letter(rng));
+        }
+        test::enqueue(db, std::to_string(9800000000LL + n), text);
     }
-    /// Starts parlixd with args(), its output in `logName` beside the folder.
-    std::unique_ptr<test::ChildProcess> start(const std::string& logName = "parlixd.log");
-    /// The test's own connection to the queue; closeDb() leaves the file to parlixd alone.
-    Connection& db() { return *m_db; }
-    void closeDb() { m_db.reset(); }
+    db.commitTrans();
+}
 
-private:
-    test::TempDir m_dir;
-    test::TempDir m_logs;
-    std::unique_ptr<Connection> m_db;
-};
+/// Rows whose status is "Queued" or "Read".
+inline long waiting(Connection& db) {
+    return static_cast<long>(
+        db.scalar("select count(*) from MessageQueue where Status in ('Queued', 'Read')")
+            .integer());
+}
 
-/// Waits until no row of the queue waits; false when `p` ended first or 40 s passed.
-bool waitDrained(Connection& db, test::ChildProcess& p);
-/// SIGTERM, then its exit code (nothing when it did not end within 20 s).
-std::optional<int> terminate(test::ChildProcess& p);
+/// "PRAGMA integrity_check" of a queue file, opened afresh.
+inline std::string integrityOf(const std::string& dbPath) {
+    Connection c;
+    c.openFile(dbPath, kDatabasePassword);
+    return c.scalar("PRAGMA integrity_check").toText();
+}
 
 }  // namespace parlix::reliability
