@@ -2,7 +2,11 @@
 // its signals and its log; and under stress, killed at every moment of a batch or sending while
 // outside software fills the queue, where no message may be lost or reach the gateway twice.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -23,6 +27,40 @@ namespace {
 
 namespace fs = std::filesystem;
 const std::string kParlixd = test::builtProgram("src/daemon/parlixd");
+
+/// Runs `parlixd --login` on a terminal and answers each prompt once it shows: what the
+/// terminal displayed, and the exit code.
+test::ProcessResult loginOnTerminal(const std::string& folder,
+                                    const std::vector<std::string>& answers) {
+    int terminal = -1;
+    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::execl(kParlixd.c_str(), kParlixd.c_str(), "--folder", folder.c_str(), "--login", nullptr);
+        ::_exit(127);
+    }
+    test::ProcessResult r;
+    size_t answered = 0;
+    char buf[256];
+    pollfd p{terminal, POLLIN, 0};
+    while (::poll(&p, 1, 10000) > 0) {
+        ssize_t n = ::read(terminal, buf, sizeof buf);
+        if (n <= 0) {
+            break;  // the program has closed the terminal
+        }
+        r.out.append(buf, static_cast<size_t>(n));
+        if (answered < answers.size() && r.out.ends_with(": ")) {
+            const std::string line = answers[answered++] + "\n";
+            EXPECT_EQ(::write(terminal, line.data(), line.size()),
+                      static_cast<ssize_t>(line.size()));
+        }
+    }
+    ::close(terminal);
+    int status = 0;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
 
 /// A program folder for parlixd against gateway-sim: SMSDB.MDB, parlix.conf naming the sim's
 /// servers, the settings folder "config" and the credentials file "credentials" (mode 0600) of
@@ -129,18 +167,18 @@ TEST(Parlixd, HelpAndVersionOfEveryProgramExitZero) {
     }
 }
 
-// With the login --login saved, parlixd serves; SIGHUP rereads parlix.conf; SIGTERM in the
-// middle of a batch (its last piece's reply held back) leaves no row taken and exits 0. Every
-// line of the log is stamped and holds neither the password nor a request's query.
+// With the login --login saved on a terminal, parlixd serves; SIGHUP rereads parlix.conf; SIGTERM
+// in the middle of a batch (its last piece's reply held back) leaves no row taken and exits 0.
+// Every line of the log is stamped and holds neither the password nor a request's query.
 TEST(Parlixd, ServesWithTheSavedLoginRereadsItsConfigurationStopsCleanlyAndLogsNoSecret) {
     const std::string secret = "Pw-7c1e-secret";
     test::GatewaySimProcess sim;
     sim.addAccount({"demo", secret, 1000000, false, "", ""});
     DaemonFolder f(sim, "unused");
-    test::ProcessResult saved =
-        test::runProcess(kParlixd, {"--folder", f.path(), "--login"}, "", "demo\n" + secret + "\n");
+    test::ProcessResult saved = loginOnTerminal(f.path(), {"demo", secret});
     ASSERT_EQ(saved.exitCode, 0) << saved.out;
-    EXPECT_EQ(saved.out.find(secret), std::string::npos);
+    EXPECT_NE(saved.out.find("Gateway user id: demo"), std::string::npos) << saved.out;
+    EXPECT_EQ(saved.out.find(secret), std::string::npos);  // the terminal never echoes it
     enqueueNew(*f.db, "one-", 20);
     test::ChildProcess d(kParlixd,
                          {"--folder", f.path(), "--settings", f.path("config"), "--verbose"},
