@@ -183,8 +183,7 @@ TEST_F(DispatchTest, ADatabaseWriteFailingInsideATickLeavesEveryRowQueuedAndSend
     tick();
     EXPECT_EQ(countExact(*db, "Queued"), 2);
     EXPECT_TRUE(fx.logLines().back().starts_with("Dispatch error: disk full"));
-    EXPECT_TRUE(f().enabled("SendMessage"));
-    EXPECT_TRUE(fx.uploader.requests.empty());
+    EXPECT_TRUE(f().enabled("SendMessage") && fx.uploader.requests.empty());
 }
 
 TEST_F(DispatchTest, TheBatchSizeFollowsTheQueuedCountAndNoBalanceMeansNoQuery) {
@@ -230,8 +229,11 @@ TEST_F(DispatchTest, ATickGoesOnAfterAnOutsideFailureButNeverSwallowsALogicError
 TEST_F(DispatchTest, TheBatchMarkerDecidesWhatAnExitOrAFailureLeaves) {
     // clang-format off
     const std::pair<std::string, const char*> cases[] = {
-        {"none", "Sent"}, {"marker unwritable", "Queued"}, {"exit between pieces", "Queued"},
-        {"last piece cut", "Queued"}, {"exit during debit", "DelSent"}};
+        {"none", "Sent"},
+        {"marker unwritable", "Queued"},
+        {"exit between pieces", "Queued"},
+        {"last piece cut", "Queued"},
+        {"exit during debit", "DelSent"}};
     // clang-format on
     const auto marker = fx.programDir / "InFlight.txt";
     std::mt19937 rng(3);
