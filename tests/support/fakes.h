@@ -64,7 +64,15 @@ class FakeClock : public Clock {
 public:
     explicit FakeClock(DateTime start = {2026, 12, 6, 15, 4, 5, 0}) : current(start) {}
     DateTime now() const override { return current; }
-    void sleepMs(int ms) override;
+    void sleepMs(int ms) override {
+        sleeps.push_back(ms);
+        long t = ((current.hour * 60L + current.minute) * 60 + current.second) * 1000 +
+                 current.millisecond + ms;
+        current.millisecond = static_cast<int>(t % 1000);
+        current.second = static_cast<int>(t / 1000 % 60);
+        current.minute = static_cast<int>(t / 60000 % 60);
+        current.hour = static_cast<int>(t / 3600000 % 24);
+    }
 
     DateTime current;
     std::vector<int> sleeps;
@@ -114,7 +122,18 @@ public:
     int cancels = 0;
 
 private:
-    std::string answer(const Request& r);
+    std::string answer(const Request& r) {
+        requests.push_back(r);
+        if (replies.empty() && !responder) {
+            throw TransferError("no reply scripted for " + r.url, 7);
+        }
+        if (replies.empty()) {
+            return responder(r);
+        }
+        std::string reply = replies.front();
+        replies.pop_front();
+        return reply;
+    }
 };
 
 }  // namespace parlix::test
