@@ -124,16 +124,19 @@ TEST(Startup, AnInterruptedBatchIsSentAgainOnlyWhenItCannotHaveReachedTheGateway
 }
 
 TEST(Startup, TheServerChoiceAndTheProxyComeFromTheSettings) {
-    // Server number, proxy port, what start-up shows, and the proxy the transfer is given.
-    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
-        {"9", "", "Combo1=9; TxtNewIP=gw:81; Text1=", ":::0"},
-        {"x", "8080", "Combo1=1; TxtNewIP=gw:81 hidden; Text1=8080", "proxy.lan:pu:pp:8080"},
-        {"40000", "40000", "Combo1=1; TxtNewIP=gw:81 hidden; Text1=40000", "proxy.lan:pu:pp:0"}};
-    for (const auto& [serverNo, port, shown, proxy] : cases) {
+    // Server number, proxy box, proxy port, what start-up shows, and the proxy the transfer is
+    // given. A box value of more than 16 bits is not taken.
+    const std::tuple<const char*, const char*, const char*, const char*, const char*> cases[] = {
+        {"9", "1", "", "Combo1=9; TxtNewIP=gw:81; Text1=", ":::0"},
+        {"x", "1", "8080", "Combo1=1; TxtNewIP=gw:81 hidden; Text1=8080", "proxy.lan:pu:pp:8080"},
+        {"1", "32768", "8080", "Combo1=1; TxtNewIP=gw:81 hidden; Text1=8080 off", ":::0"},
+        {"40000", "1", "40000", "Combo1=1; TxtNewIP=gw:81 hidden; Text1=40000",
+         "proxy.lan:pu:pp:0"}};
+    for (const auto& [serverNo, box, port, shown, proxy] : cases) {
         AppFixture fx;
         test::writeFile(fx.settings.filePath("Zentroca"),
                         std::string("[PARLIX]\nNO=") + serverNo + "\nIP=gw:81\n[ProxySettings]\n" +
-                            "Proxy=1\nAddress=proxy.lan\nPort=" + port +
+                            "Proxy=" + box + "\nAddress=proxy.lan\nPort=" + port +
                             "\nUserName=pu\nPassword=pp");
         ASSERT_TRUE(fx.load());
         EXPECT_EQ(fx.describe({"Combo1", "TxtNewIP", "Text1"}), shown);
