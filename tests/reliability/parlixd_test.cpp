@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -245,7 +247,8 @@ const Moment kMoments[] = {
 // the second login of the run, and nothing goes out between the two.
 const Moment kSingleBeforeFirstPiece = {"before the first piece", "Logonchks", "Logonchks", 2, 33};
 
-void crashRun(int run, test::GatewaySimProcess& sim) {
+/// One run; the rows "Deleted" that the gateway did receive, a batch it may have held.
+long crashRun(int run, test::GatewaySimProcess& sim) {
     const size_t at = static_cast<size_t>(run) % std::size(kMoments);
     const bool batch = (run / static_cast<int>(std::size(kMoments))) % 2 == 0;
     const Moment& m = !batch && at == 0 ? kSingleBeforeFirstPiece : kMoments[at];
@@ -282,6 +285,7 @@ void crashRun(int run, test::GatewaySimProcess& sim) {
     EXPECT_EQ(a.receivedDistinct, m.rows) << "messages that never went out";
     EXPECT_EQ(a.duplicates, 0);
     EXPECT_EQ(a.deletedNeverReceived, 0) << "lost: " << restart->output();
+    return a.status("Deleted");
 }
 
 // parlixd is killed with SIGKILL at a set moment of a batch, for both senders, while gateway-sim
@@ -293,17 +297,21 @@ void crashRun(int run, test::GatewaySimProcess& sim) {
 TEST(CrashRestart, AKillAtAnyMomentOfABatchLosesNothingAndSendsNothingTwice) {
     constexpr int kWorkers = 10;
     const int runs = scaled(30, 200, 10);
-    std::vector<std::jthread> workers;  // each joined as it goes
+    std::atomic<long> deletedReceived = 0;
+    std::vector<std::jthread> workers;
     for (int w = 0; w < kWorkers; ++w) {
-        workers.emplace_back([w, runs] {
+        workers.emplace_back([w, runs, &deletedReceived] {
             test::GatewaySimProcess sim;
             sim.addAccount({"batch", "pw", 1000000000, false, "", "ALPHA"});
             sim.addAccount({"single", "pw", 1000000000, false, "", ""});
             for (int run = w; run < runs; run += kWorkers) {
-                crashRun(run, sim);
+                deletedReceived += crashRun(run, sim);
             }
         });
     }
+    workers.clear();  // joins them
+    std::printf("crash runs: %d; rows Deleted after reaching the gateway: %ld\n", runs,
+                deletedReceived.load());
 }
 
 // The test, as outside software, inserts 100 rows a second while parlixd sends, each in a
