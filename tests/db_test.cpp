@@ -19,7 +19,6 @@
 namespace parlix {
 namespace {
 
-using test::countExact;
 using test::enqueue;
 
 long errorOf(const std::function<void()>& call) {
@@ -33,6 +32,8 @@ long errorOf(const std::function<void()>& call) {
 
 class DbTest : public ::testing::Test {
 protected:
+    std::string text(const std::string& sql) { return db->scalar(sql).toText(); }
+
     test::TempDir dir;
     std::unique_ptr<Connection> db = test::makeQueueDatabase(dir.str());
     MessageQueue queue{*db};
@@ -61,9 +62,8 @@ TEST_F(DbTest, AKeysetSeesOtherWritersAndSavesOnlyOverWhatItRead) {
     other.execute("UPDATE MessageQueue SET Status = 'Sent' WHERE rowid = 1");
     rs->setField("Mobileno", "1");
     rs->update();  // saves the number alone
-    EXPECT_EQ(
-        other.scalar("SELECT Mobileno || Status || Message FROM MessageQueue WHERE rowid = 1"),
-        Value("1Sentuno"));
+    EXPECT_EQ(text("SELECT Mobileno || Status || Message FROM MessageQueue WHERE rowid = 1"),
+              "1Sentuno");
     rs->moveNext();
     EXPECT_EQ(rs->field("Status").toText(), "Queued");
     other.execute("UPDATE MessageQueue SET Status = 'Sent' WHERE rowid = 2");
@@ -72,8 +72,7 @@ TEST_F(DbTest, AKeysetSeesOtherWritersAndSavesOnlyOverWhatItRead) {
     EXPECT_EQ(rs->field("Status").toText(), "Sent");
     rs->setField("Message", "kept");
     rs->update();
-    EXPECT_EQ(other.scalar("SELECT Message || Status FROM MessageQueue WHERE rowid = 2"),
-              Value("keptSent"));
+    EXPECT_EQ(text("SELECT Message || Status FROM MessageQueue WHERE rowid = 2"), "keptSent");
     rs->moveNext();
     const long deleted = errorOf([&] { rs->field("Message"); });
     const long notSet = errorOf([&] { rs->setField("Message", "x"); });
@@ -88,13 +87,13 @@ TEST_F(DbTest, AKeysetSeesOtherWritersAndSavesOnlyOverWhatItRead) {
     EXPECT_EQ(rs->field("Message"), Value("uno"));
 }
 
+// Between calls a record set runs no statement, so no read holds back the outside writers, and
+// it finalizes every statement when it closes or goes.
 TEST_F(DbTest, MisusedStatementsAndRecordSetsRaiseTheirNumbersAndHoldNoStatement) {
     enqueue(*db, "1111111111", "one");
     auto rs = db->keyset("MessageQueue", {1});
     EXPECT_EQ(rs->field("Message"), Value("one"));
-    // Between calls no statement runs, so no read holds back the outside writers.
-    for (sqlite3_stmt* s = sqlite3_next_stmt(db->handle(), nullptr); s;
-         s = sqlite3_next_stmt(db->handle(), s)) {
+    for (sqlite3_stmt* s = nullptr; (s = sqlite3_next_stmt(db->handle(), s));) {
         EXPECT_FALSE(sqlite3_stmt_busy(s)) << sqlite3_sql(s);
     }
     rs->close();
@@ -152,13 +151,13 @@ TEST_F(DbTest, TheQueueMatchesStatusesAndIdsWithoutCaseThroughItsIndexes) {
     EXPECT_EQ(queue.settleTaken(Status::DelSent), 2);
     EXPECT_EQ(queue.applyReport("u1AB-2", "DELIVRD", "it's ok", "2026-12-06 10:00:00"), 1);
     sqlite3_trace_v2(db->handle(), 0, nullptr, nullptr);
-    EXPECT_EQ(countExact(*db, "DelSent") * 10 + queue.settleTaken(Status::Queued), 20);
-    EXPECT_EQ(db->scalar("SELECT DeliverStatus || DeliverReason || DeliverDateTime FROM "
-                         "MessageQueue WHERE rowid = 2"),
-              Value("DELIVRDit's ok2026-12-06 10:00:00"));
+    EXPECT_EQ(test::countExact(*db, "DelSent") * 10 + queue.settleTaken(Status::Queued), 20);
+    EXPECT_EQ(text("SELECT DeliverStatus || DeliverReason || DeliverDateTime FROM MessageQueue "
+                   "WHERE rowid = 2"),
+              "DELIVRDit's ok2026-12-06 10:00:00");
     EXPECT_EQ(queue.messageIdsStartingWith("u1_b-"), std::vector<std::string>{"u1_b-9"});
     for (const std::string& sql : statements) {
-        sqlite3_stmt* explain = nullptr;
+        sqlite3_stmt* explain = nullptr;  // unbound parameters are null
         sqlite3_prepare_v2(db->handle(), ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &explain,
                            nullptr);
         std::string plan;
@@ -176,21 +175,16 @@ TEST_F(DbTest, TheQueueMatchesStatusesAndIdsWithoutCaseThroughItsIndexes) {
 }
 
 TEST_F(DbTest, ATransactionOrTheSchemaIsWrittenWholeOrNotAtAll) {
-    {
+    for (bool commit : {false, true}) {
         Transaction tx(*db);
-        enqueue(*db, "1111111111", "gone");
+        enqueue(*db, "1111111111", commit ? "kept" : "gone");
+        commit ? tx.commit() : void();
     }
-    {
-        Transaction tx(*db);
-        enqueue(*db, "1111111111", "kept");
-        tx.commit();
-    }
-    EXPECT_EQ(db->scalar("SELECT group_concat(Message) FROM MessageQueue"), Value("kept"));
+    EXPECT_EQ(text("SELECT group_concat(Message) FROM MessageQueue"), "kept");
     db->execute("DROP TABLE MessageQueue");
     db->execute("DROP TABLE ProxyConfig");
     EXPECT_THROW(queue.createTables(), DbError);  // ClientMaster is there: nothing is created
-    EXPECT_EQ(db->scalar("SELECT count(*) FROM sqlite_master WHERE name = 'MessageQueue'"),
-              Value(0));
+    EXPECT_EQ(text("SELECT count(*) FROM sqlite_master WHERE name = 'MessageQueue'"), "0");
     db->close();
     EXPECT_NO_THROW(queue.upgradeSchema());  // each statement's failure is its own
 }
@@ -266,31 +260,27 @@ protected:
     std::unique_ptr<Connection> connection;
 };
 
+// Every value a driver reads, of its type, under the key it reads it from.
 TEST_F(OpenDatabaseTest, TheDataSourceIsWrittenAsADriverReadsIt) {
     RegisterOdbcDsn(store, ui, "Zentroca", "/p\\SMSDB.MDB", "u", "pw");
-    EXPECT_EQ(test::readFile(store.filePath()),
-              R"(; Parlix registry store: written by the program, one key a section
-[HKEY_LOCAL_MACHINE\SOFTWARE]
-[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC]
-[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI]
-[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\ODBC Data Sources]
-"Zentroca"=1:00
-[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\Zentroca]
-"DBQ"=1:2F705C534D5344422E4D444200
-"Driver"=1:2F7573722F6C69625C6F6462636A7433322E646C6C00
-"DriverId"=4:19000000
-"FIL"=1:4D53204163636573733B00
-"PWD"=1:707700
-"SafeTransaction"=4:00000000
-"UID"=1:7500
-[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\Zentroca\Engines]
-[HKEY_LOCAL_MACHINE\SOFTWARE\ODBC\ODBC.INI\Zentroca\Engines\Jet]
-"ImplicitCommitSync"=1:00
-"MaxBufferSize"=4:00080000
-"PageTimeOut"=4:05000000
-"Threads"=4:03000000
-"UserCommitSync"=1:00
-)");
+    auto values = [&](const std::string& key, std::initializer_list<const char*> names) {
+        std::string out;
+        for (const char* name : names) {
+            const std::string k = "SOFTWARE\\ODBC\\ODBC.INI\\" + key;
+            auto number = store.getNumber(kHkeyLocalMachine, k, name);
+            out += (number ? std::to_string(*number)
+                           : store.getString(kHkeyLocalMachine, k, name).value_or("none")) +
+                   "|";
+        }
+        return out;
+    };
+    EXPECT_EQ(
+        values("Zentroca", {"DBQ", "Driver", "DriverId", "FIL", "SafeTransaction", "PWD", "UID"}),
+        "/p\\SMSDB.MDB|/usr/lib\\odbcjt32.dll|25|MS Access;|0|pw|u|");
+    EXPECT_EQ(values("Zentroca\\Engines\\Jet", {"ImplicitCommitSync", "MaxBufferSize",
+                                                "PageTimeOut", "Threads", "UserCommitSync"}),
+              "|2048|5|3||");
+    EXPECT_EQ(values("ODBC Data Sources", {"Zentroca"}), "|");
     RegisterOdbcDsn(store, ui, "Zentroca", "/elsewhere\\SMSDB.MDB", "", "pw");
     EXPECT_EQ(lookupOdbcDsn(store, "Zentroca").value().path, "/elsewhere\\SMSDB.MDB");
     EXPECT_EQ(SystemFolderPath("WindowsDirectory") + SystemFolderPath("Other"), "/etc");

@@ -82,8 +82,8 @@ TEST(HexAndZlib, PayloadsTravelAsUpperCaseHexOfADefaultLevelZlibStream) {
 TEST(GatewayUrl, OrdinaryValuesTravelAsTheyAreAndTheRestIsEscaped) {
     expectPairs({encodeQueryValue("20261206_150405126_1_NWT"), "20261206_150405126_1_NWT",
                  encodeQueryValue("1.2.3.4,10.0.0.1 a-b~c"), "1.2.3.4,10.0.0.1%20a-b~c",
-                 encodeQueryValue("AZaz09"), "AZaz09", encodeQueryValue("p&w=1#2%3+4\x01"),
-                 "p%26w%3D1%232%253%2B4%01", encodeQueryValue("\xC3\xA9/?@[`{"),
+                 encodeQueryValue("AZaz09"), "AZaz09", encodeQueryValue("p'&w=1#2%3+4\x01"),
+                 "p%27%26w%3D1%232%253%2B4%01", encodeQueryValue("\xC3\xA9/?@[`{"),
                  "%C3%A9%2F%3F%40%5B%60%7B"});
     expectPairs({decodeQueryValue("a+b%2"), "a b%2", decodeQueryValue("%41%4a%4A%zz%"), "AJJ%zz%",
                  decodeQueryValue(encodeQueryValue("p&w=1 \xC3\xA9\xFF")), "p&w=1 \xC3\xA9\xFF",

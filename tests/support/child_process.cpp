@@ -9,8 +9,6 @@
 #include <stdexcept>
 #include <thread>
 
-#include "support/temp_dir.h"
-
 #ifndef PARLIX_BINARY_DIR
 #define PARLIX_BINARY_DIR "."
 #endif
@@ -58,10 +56,6 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     ::close(out);
 }
 
-ChildProcess::~ChildProcess() {
-    kill();
-}
-
 bool ChildProcess::running() {
     if (!m_done && ::waitpid(m_pid, &m_status, WNOHANG) == m_pid) {
         m_done = true;
@@ -93,10 +87,6 @@ void ChildProcess::kill() {
         ::waitpid(m_pid, &m_status, 0);
         m_done = true;
     }
-}
-
-std::string ChildProcess::output() const {
-    return readFile(m_outputFile);
 }
 
 ProcessResult runProcess(const std::string& program, const std::vector<std::string>& args,

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace parlix::test {
 
 /// A program run as a child process, as its users run it: no shell, its standard output and
@@ -18,7 +20,7 @@ public:
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::string& outputFile, const std::string& input = "",
                  const std::string& workingDir = "");
-    ~ChildProcess();
+    ~ChildProcess() { kill(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
@@ -31,7 +33,7 @@ public:
     void signal(int sig);
     /// SIGKILL, then waits for it.
     void kill();
-    std::string output() const;
+    std::string output() const { return readFile(m_outputFile); }
 
 private:
     pid_t m_pid = -1;

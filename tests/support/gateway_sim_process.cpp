@@ -9,10 +9,10 @@
 
 namespace parlix::test {
 
-GatewaySimProcess::GatewaySimProcess(std::vector<std::string> extraArgs) {
-    extraArgs.insert(extraArgs.begin(), {"--port", "0"});
+GatewaySimProcess::GatewaySimProcess() {
     m_child = std::make_unique<ChildProcess>(builtProgram("tools/gateway-sim/gateway-sim"),
-                                             extraArgs, (m_dir / "output").string());
+                                             std::vector<std::string>{"--port", "0"},
+                                             (m_dir / "output").string());
     // It prints "gateway-sim listening on 127.0.0.1:P servers 1=P1 ... 9=P9" once it listens.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     std::string out;
@@ -45,14 +45,6 @@ GatewaySimProcess::~GatewaySimProcess() {
     m_child->wait(std::chrono::seconds(5));
 }
 
-std::string GatewaySimProcess::host() const {
-    return "127.0.0.1:" + std::to_string(m_port);
-}
-
-std::string GatewaySimProcess::serverHost(int serverNo) {
-    return "127.0.0.1:" + std::to_string(m_servers.at(serverNo));
-}
-
 JsonValue GatewaySimProcess::get(const std::string& pathAndQuery) {
     return JsonValue::parse(m_control->get("http://" + host() + pathAndQuery));
 }
@@ -76,10 +68,6 @@ void GatewaySimProcess::addAccount(const SimAccount& a) {
                             {"dr", a.drAllowed ? "yes" : "no"},
                             {"notice", a.notice},
                             {"senderids", a.senderIds}}));
-}
-
-void GatewaySimProcess::setFaults(const std::string& query) {
-    postOrThrow("/_sim/faults?" + query);
 }
 
 }  // namespace parlix::test

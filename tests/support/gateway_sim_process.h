@@ -27,9 +27,9 @@ struct SimAccount {
 /// The child is stopped when this object goes, and also when the test process dies.
 class GatewaySimProcess {
 public:
-    /// Starts the simulator with these extra arguments and waits until it listens. Throws
-    /// std::runtime_error when it does not come up.
-    explicit GatewaySimProcess(std::vector<std::string> extraArgs = {});
+    /// Starts the simulator and waits until it listens. Throws std::runtime_error when it does
+    /// not come up.
+    GatewaySimProcess();
     ~GatewaySimProcess();
     GatewaySimProcess(const GatewaySimProcess&) = delete;
     GatewaySimProcess& operator=(const GatewaySimProcess&) = delete;
@@ -39,9 +39,11 @@ public:
     static GatewaySimProcess& shared();
 
     /// "127.0.0.1:port" of the main port (gateway and control API).
-    std::string host() const;
+    std::string host() const { return "127.0.0.1:" + std::to_string(m_port); }
     /// "127.0.0.1:port" of simulated server 1 to 5 or 9.
-    std::string serverHost(int serverNo);
+    std::string serverHost(int serverNo) {
+        return "127.0.0.1:" + std::to_string(m_servers.at(serverNo));
+    }
 
     /// GET or POST of a control path such as "/_sim/requests"; the parsed JSON reply.
     JsonValue get(const std::string& pathAndQuery);
@@ -49,7 +51,7 @@ public:
 
     void addAccount(const SimAccount& account);
     /// POST /_sim/faults with the given query, e.g. "server=3&refuse=1"; throws when refused.
-    void setFaults(const std::string& query);
+    void setFaults(const std::string& query) { postOrThrow("/_sim/faults?" + query); }
     JsonValue requests() { return get("/_sim/requests")["requests"]; }
     JsonValue messages() { return get("/_sim/messages")["messages"]; }
     JsonValue batches() { return get("/_sim/batches")["batches"]; }

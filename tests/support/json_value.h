@@ -20,26 +20,20 @@ public:
 
     static JsonValue parse(std::string_view text) { return JsonValue(nlohmann::json::parse(text)); }
 
-    bool isNull() const { return m_json.is_null(); }
     std::string str() const { return m_json.get<std::string>(); }
-    long long num() const {
-        if (!m_json.is_number_integer()) {
-            throw std::runtime_error("JSON: not a whole number: " + m_json.dump());
-        }
-        return m_json.get<long long>();
-    }
-    Array array() const {
-        if (!m_json.is_array()) {
-            throw std::runtime_error("JSON: not an array: " + m_json.dump());
-        }
-        return Array(m_json.begin(), m_json.end());
-    }
+    long long num() const { return expect(m_json.is_number_integer()).get<long long>(); }
+    Array array() const { return Array(expect(m_json.is_array()).begin(), m_json.end()); }
     JsonValue operator[](const std::string& key) const { return JsonValue(m_json.at(key)); }
     JsonValue at(size_t index) const { return JsonValue(m_json.at(index)); }
     size_t size() const { return m_json.size(); }
     bool has(const std::string& key) const { return m_json.is_object() && m_json.contains(key); }
 
 private:
+    const nlohmann::json& expect(bool isOfType) const {
+        return isOfType ? m_json
+                        : throw std::runtime_error("JSON: not of that type: " + m_json.dump());
+    }
+
     nlohmann::json m_json;
 };
 

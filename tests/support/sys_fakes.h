@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <vector>
@@ -15,14 +16,12 @@ class FakeProcessTable : public ProcessTable {
 public:
     std::optional<std::vector<ProcessEntry>> snapshot() override { return entries; }
     std::optional<ProcessEntry> entryOf(std::uint32_t id) override {
-        if (entries && ended.count(id) == 0) {
-            for (const ProcessEntry& e : *entries) {
-                if (e.id == id) {
-                    return e;
-                }
-            }
+        if (!entries || ended.count(id) != 0) {
+            return std::nullopt;
         }
-        return std::nullopt;
+        auto it = std::find_if(entries->begin(), entries->end(),
+                               [id](const ProcessEntry& e) { return e.id == id; });
+        return it == entries->end() ? std::nullopt : std::optional(*it);
     }
 
     std::optional<std::vector<ProcessEntry>> entries;
