@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 #include "base/clock.h"
 #include "base/date_time.h"
@@ -119,6 +122,17 @@ TEST(Files, WritesReplaceWholeFilesAndFailuresCarryTheErrorNumber) {
     const std::pair<std::function<void()>, int> cases[] = {
         {[&] { writeFileAtomic(dir.str() + "/no/f", "x"); }, ENOENT},
         {[&] { writeFileAtomic(folder, "x"); }, EISDIR},
+        {[&] {  // a write cut short: past the file size limit, as on a full disk
+             rlimit saved{};
+             ::getrlimit(RLIMIT_FSIZE, &saved);
+             const rlimit small{1000, saved.rlim_max};
+             ::signal(SIGXFSZ, SIG_IGN);
+             ::setrlimit(RLIMIT_FSIZE, &small);
+             std::shared_ptr<void> restore(nullptr,
+                                           [&](void*) { ::setrlimit(RLIMIT_FSIZE, &saved); });
+             writeFileAtomic(folder + "/big", std::string(5000, 'y'));
+         },
+         EFBIG},
         {[&] { readFile(dir.str() + "/absent"); }, ENOENT},
         {[&] { readFileIfPresent(folder); }, EISDIR},
         {[&] { readFileIfPresent(path + "/x"); }, ENOTDIR},
@@ -135,7 +149,8 @@ TEST(Files, WritesReplaceWholeFilesAndFailuresCarryTheErrorNumber) {
         EXPECT_EQ(openDescriptors(), before) << i;
     }
     EXPECT_FALSE(std::filesystem::exists(path + "_new") ||
-                 std::filesystem::exists(folder + "_new"));
+                 std::filesystem::exists(folder + "_new") ||
+                 std::filesystem::exists(folder + "/big_new"));
     EXPECT_EQ(readFileIfPresent(dir.str() + "/absent"), std::nullopt);
     makeFolders(dir.str() + "/a/b");
     EXPECT_TRUE(std::filesystem::is_directory(dir / "a" / "b"));

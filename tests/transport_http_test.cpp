@@ -78,11 +78,14 @@ TEST_F(CurlHttpClientTest, RepliesComeBackAsTextAndFailuresNameOnlyTheHost) {
               "POSTtext/xml" + reply);
     EXPECT_EQ(r["bodyBytes"].num(), 4);
     const std::string secret = "/Parlix/Logonchks.asp?UserId=a&UserPassWord=secret123&IP=1";
-    for (const char* fault : {"cut=1", "delay_ms=3000"}) {
-        sim.setFaults(fault);
-        CurlHttpClient impatient(ui, HttpTimeouts{1000, 300});
+    // A fault, and what the failure says after the host.
+    const std::pair<const char*, const char*> faults[] = {
+        {"cut=1", ""}, {"delay_ms=3000", ""}, {"reply_bytes=16777217", "reply larger than"}};
+    for (const auto& [fault, detail] : faults) {
+        sim.setFaults(std::string(fault) + "&reply=x");
+        CurlHttpClient impatient(ui, HttpTimeouts{1000, fault[0] == 'r' ? 5000 : 300});
         const auto [code, what] = failureOf([&] { impatient.get(url(secret)); });
-        EXPECT_TRUE(what.starts_with("transfer to " + sim.host() + " failed: ")) << what;
+        EXPECT_TRUE(what.starts_with("transfer to " + sim.host() + " failed: " + detail)) << what;
         EXPECT_EQ(what.find("secret"), std::string::npos) << what;
         EXPECT_EQ(code == 28, fault[0] == 'd');  // CURLE_OPERATION_TIMEDOUT
         sim.post("/_sim/faults/clear");
