@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -22,12 +23,20 @@ std::string folderOf(const std::string& path) {
     return pos == std::string::npos ? "." : (pos == 0 ? "/" : path.substr(0, pos));
 }
 
+/// Syncs the folder that holds `path`, so that a rename or removal in it survives a power cut.
 void syncFolder(const std::string& path) {
-    int dfd = ::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
+    const std::string folder = folderOf(path);
+    int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd < 0) {
+        raise("cannot open the folder", folder);
     }
+    if (::fsync(dfd) != 0) {
+        int code = errno;
+        ::close(dfd);
+        errno = code;
+        raise("cannot sync the folder", folder);
+    }
+    ::close(dfd);
 }
 
 /// Reads an open file to its end and closes it.
@@ -109,6 +118,39 @@ std::optional<std::string> readFileIfPresent(const std::string& path) {
             return std::nullopt;
         }
         raise("cannot open", path);
+    }
+    return readAll(fd, path);
+}
+
+std::string readPrivateFile(const std::string& path) {
+    // One descriptor for the checks and the read, so a file swapped in between is never read.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        raise(errno == ELOOP ? "a symbolic link may not stand for" : "cannot open", path);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        int code = errno;
+        ::close(fd);
+        errno = code;
+        raise("cannot examine", path);
+    }
+    auto refuse = [&](const std::string& why) {
+        ::close(fd);
+        throw FileError(EACCES, path + " " + why);
+    };
+    if (!S_ISREG(st.st_mode)) {
+        refuse("is not a regular file");
+    }
+    if (st.st_uid != ::geteuid()) {
+        refuse("belongs to user " + std::to_string(st.st_uid) + ", not to the user running " +
+               "this program (" + std::to_string(::geteuid()) + ")");
+    }
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        refuse(std::string("may be read by others (mode ") + mode +
+               "); make it readable by its owner only: chmod 600 " + path);
     }
     return readAll(fd, path);
 }

@@ -20,6 +20,12 @@ std::string readFile(const std::string& path);
 /// failure, so a file that exists but cannot be read is never taken for an absent one.
 std::optional<std::string> readFileIfPresent(const std::string& path);
 
+/// Reads a file that only its owner may read, such as a file of credentials or a token. It is
+/// opened once, without following a symbolic link, and checked on that open descriptor: a regular
+/// file, owned by the running user, with no permission for group or others. Throws FileError
+/// naming what is wrong.
+std::string readPrivateFile(const std::string& path);
+
 /// Creates a folder and every missing folder above it. Throws FileError.
 void makeFolders(const std::string& path);
 

@@ -1,7 +1,5 @@
 #include "daemon/credentials.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -15,22 +13,11 @@
 namespace parlix {
 
 Result<Credentials> readCredentialsFile(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        return Error{errno,
-                     "cannot read the credentials file " + path + ": " + std::strerror(errno)};
-    }
-    if ((st.st_mode & 077) != 0) {
-        char mode[8];
-        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
-        return Error{EACCES, "the credentials file " + path + " may be read by others (mode " +
-                                 mode + "); make it readable by its owner only: chmod 600 " + path};
-    }
     std::string content;
     try {
-        content = readFile(path);
+        content = readPrivateFile(path);
     } catch (const FileError& e) {
-        return Error{e.code(), e.what()};
+        return Error{e.code(), std::string("the credentials file: ") + e.what()};
     }
     std::optional<std::string> user;
     std::optional<std::string> password;
