@@ -21,6 +21,7 @@
 #include "app/send_msg.h"
 #include "app/system_ports.h"
 #include "base/clock.h"
+#include "db/file_queue.h"
 #include "db/open_database.h"
 #include "support/fakes.h"
 #include "support/gateway_sim_process.h"
@@ -68,7 +69,7 @@ Figures drain(test::GatewaySimProcess& sim, long queued, long others) {
     test::TempDir settingsDir;
     {
         auto db = test::makeQueueDatabase(program.str());
-        MessageQueue(*db).storeInstallationNumber(installation);
+        FileQueue(*db, program.str()).storeInstallationNumber(installation);
         db->beginTrans();
         const std::string text(160, 'm');
         for (long i = 0; i < others + queued; ++i) {
@@ -101,7 +102,7 @@ Figures drain(test::GatewaySimProcess& sim, long queued, long others) {
     std::vector<double> work;
     std::vector<double> pauses;
     Figures fig;
-    while (test::countExact(*f.dbConnection, "Queued") > 0) {
+    while (f.queue().count("Queued") > 0) {
         double before = clock.slept;
         auto t0 = std::chrono::steady_clock::now();
         f.fire("SendMessage", Event::Timer);
@@ -116,7 +117,7 @@ Figures drain(test::GatewaySimProcess& sim, long queued, long others) {
             std::exit(1);
         }
     }
-    fig.sent = test::countExact(*f.dbConnection, "Sent") - others;
+    fig.sent = f.queue().count("Sent") - others;
     std::sort(work.begin(), work.end());
     std::sort(pauses.begin(), pauses.end());
     fig.medianTickMs = work.empty() ? 0 : work[work.size() / 2];

@@ -2,14 +2,15 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <tuple>
 
 #include "db/db_error.h"
-#include "db/message_queue.h"
+#include "db/file_queue.h"
 #include "db/odbc_dsn.h"
 #include "db/open_database.h"
-#include "db/recordset.h"
 #include "db/transaction.h"
 #include "support/fakes.h"
 #include "support/queue_db.h"
@@ -33,95 +34,81 @@ long errorOf(const std::function<void()>& call) {
 class DbTest : public ::testing::Test {
 protected:
     std::string text(const std::string& sql) { return db->scalar(sql).toText(); }
+    /// Each row as its status, in key order, joined by ",".
+    std::string statuses() {
+        std::string out;
+        for (const QueueRow& row : queue.list(std::nullopt, 100)) {
+            out += (out.empty() ? "" : ",") + row.status;
+        }
+        return out;
+    }
+    /// Takes the first `limit` queued rows, each as "Read" when `read` holds its key and
+    /// "Discarded" otherwise; the keys offered go to `offered`.
+    Batch take(long limit, std::vector<std::int64_t> read, std::vector<std::int64_t>* offered) {
+        return queue.takeBatch(limit, [&](const std::vector<QueuedRow>& rows) {
+            std::vector<RowTaken> out;
+            for (const QueuedRow& row : rows) {
+                offered->push_back(row.key);
+                const bool isRead = std::count(read.begin(), read.end(), row.key) > 0;
+                out.push_back({row.key, isRead ? Status::Read : Status::Discarded,
+                               "2026-12-06 15:04:05", "id" + row.mobile.toText(), "TEXT",
+                               "15:04:05"});
+            }
+            return out;
+        });
+    }
 
     test::TempDir dir;
     std::unique_ptr<Connection> db = test::makeQueueDatabase(dir.str());
-    MessageQueue queue{*db};
+    FileQueue queue{*db, dir.str()};
 };
 
-// A keyset: its rows are fixed when it opens, each is read afresh when the cursor reaches it,
-// and a save writes only over the values it read.
-TEST_F(DbTest, AKeysetSeesOtherWritersAndSavesOnlyOverWhatItRead) {
-    enqueue(*db, Value(), "one");
-    enqueue(*db, "2222222222", Value());
-    enqueue(*db, "3333333333", "three");
-    auto rs = queue.takeQueued(2000);
-    Connection other;
-    other.openFile(dir.str() + "/SMSDB.MDB", kDatabasePassword);
-    enqueue(other, "4444444444", "not a member");
-    other.execute("UPDATE MessageQueue SET Message = 'uno' WHERE rowid = 1");
-    other.execute("DELETE FROM MessageQueue WHERE rowid = 3");
-    EXPECT_EQ(rs->recordCount(), 3);
-    EXPECT_EQ(rs->field("message").toText() + rs->field("Mobileno").toText(), "uno");
-    EXPECT_TRUE(rs->field("Mobileno").isNull());
-    rs->setField("Message", "dropped");
-    rs->moveFirst();  // drops the change
-    rs->setField("Status", "Read");
-    EXPECT_EQ(rs->field("STATUS").toText() + rs->field("Message").toText(), "Readuno");
-    rs->update();
-    other.execute("UPDATE MessageQueue SET Status = 'Sent' WHERE rowid = 1");
-    rs->setField("Mobileno", "1");
-    rs->update();  // saves the number alone
-    EXPECT_EQ(text("SELECT Mobileno || Status || Message FROM MessageQueue WHERE rowid = 1"),
-              "1Sentuno");
-    rs->moveNext();
-    EXPECT_EQ(rs->field("Status").toText(), "Queued");
-    other.execute("UPDATE MessageQueue SET Status = 'Sent' WHERE rowid = 2");
-    rs->setField("Status", "Read");
-    EXPECT_EQ(errorOf([&] { rs->update(); }), kDbRowChanged);
-    EXPECT_EQ(rs->field("Status").toText(), "Sent");
-    rs->setField("Message", "kept");
-    rs->update();
-    EXPECT_EQ(text("SELECT Message || Status FROM MessageQueue WHERE rowid = 2"), "keptSent");
-    rs->moveNext();
-    const long deleted = errorOf([&] { rs->field("Message"); });
-    const long notSet = errorOf([&] { rs->setField("Message", "x"); });
-    rs->moveNext();
-    EXPECT_TRUE(rs->eof());
-    EXPECT_EQ(std::vector<long>({deleted, notSet, errorOf([&] { rs->moveNext(); }),
-                                 errorOf([&] { rs->field("Message"); }),
-                                 errorOf([&] { rs->field("Nothing"); })}),
-              std::vector<long>({kDbRowDeleted, kDbRowDeleted, kDbNoCurrentRow, kDbNoCurrentRow,
-                                 kDbNoSuchField}));
-    rs->moveFirst();
-    EXPECT_EQ(rs->field("Message"), Value("uno"));
-}
-
-// Between calls a record set runs no statement, so no read holds back the outside writers, and
-// it finalizes every statement when it closes or goes.
-TEST_F(DbTest, MisusedStatementsAndRecordSetsRaiseTheirNumbersAndHoldNoStatement) {
-    enqueue(*db, "1111111111", "one");
-    auto rs = db->keyset("MessageQueue", {1});
-    EXPECT_EQ(rs->field("Message"), Value("one"));
-    for (sqlite3_stmt* s = nullptr; (s = sqlite3_next_stmt(db->handle(), s));) {
-        EXPECT_FALSE(sqlite3_stmt_busy(s)) << sqlite3_sql(s);
+// A batch takes rows only while they are queued, writes its marks in one transaction and
+// settles only its own rows; what an interrupted run left is settled by its marker.
+TEST_F(DbTest, ABatchTakesQueuedRowsWholeAndSettlesOnlyItsOwn) {
+    for (const char* status : {"queued", "Sent", "QUEUED", "Queued", "Queued", "Queued"}) {
+        enqueue(*db, "1", "m", status);
     }
-    rs->close();
-    EXPECT_EQ(sqlite3_next_stmt(db->handle(), nullptr), nullptr);
+    auto refuse = [](const std::vector<QueuedRow>&) -> std::vector<RowTaken> {
+        throw FileError(28, "no room");
+    };
+    EXPECT_THROW(queue.takeBatch(10, refuse), FileError);
+    auto foreign = [](const std::vector<QueuedRow>& rows) {  // row 2 is not queued
+        return std::vector<RowTaken>{{rows[0].key, Status::Read, "", "a", "", ""},
+                                     {2, Status::Read, "", "b", "", ""}};
+    };
+    EXPECT_EQ(errorOf([&] { queue.takeBatch(10, foreign); }), kDbRowChanged);
+    EXPECT_EQ(statuses(), "queued,Sent,QUEUED,Queued,Queued,Queued");
+    std::vector<std::int64_t> offered;
+    Batch first = take(2, {1}, &offered);
+    EXPECT_EQ(offered, (std::vector<std::int64_t>{1, 3}));
+    EXPECT_EQ(first.keys, std::vector<std::int64_t>{1});
     EXPECT_EQ(
-        std::vector<long>({errorOf([&] { rs->field("Message"); }), errorOf([&] { rs->eof(); }),
-                           errorOf([&] { rs->moveFirst(); }), errorOf([&] { rs->recordCount(); }),
-                           errorOf([&] { rs->close(); })}),
-        std::vector<long>(5, kDbNotOpen));
-    rs = db->keyset("MessageQueue", {1});
-    rs->setField("Status", "Read");
-    rs->update();
-    rs.reset();
-    EXPECT_EQ(sqlite3_next_stmt(db->handle(), nullptr), nullptr);
-    rs = db->keyset("MessageQueue", {1});
-    rs->setField("Message", "x");
-    db->execute("DROP TABLE MessageQueue");
-    db->execute("CREATE TABLE MessageQueue (ID INTEGER PRIMARY KEY, Text TEXT)");
-    EXPECT_EQ(errorOf([&] { rs->update(); }), SQLITE_ERROR);  // the engine's own error
-    EXPECT_EQ(errorOf([&] {
-                  db->execute("SELECT ?", {1, 2});
-              }) + errorOf([&] { db->execute(" "); }),
-              2 * kDbBadQuery);
-    db->close();
-    EXPECT_EQ(std::vector<long>({errorOf([&] { rs->field("Message"); }),
-                                 errorOf([&] { db->execute("SELECT 1"); }),
-                                 errorOf([&] { db->keyset("MessageQueue", {1}); })}),
-              std::vector<long>(3, kDbNotOpen));
+        text("SELECT MessageID || SmsType || DelDate || QDateTime || Status FROM "
+             "MessageQueue WHERE ID = 1") +
+            text("SELECT coalesce(MessageID, '-') || QDateTime FROM MessageQueue WHERE ID = 3"),
+        "id1TEXT15:04:052026-12-06 15:04:05Read-2026-12-06 15:04:05");
+    Batch second = queue.takeBatch(2, [](const std::vector<QueuedRow>& rows) {
+        return std::vector<RowTaken>{{rows[0].key, Status::Read, "", "a", "", ""},
+                                     {rows[1].key, Status::Read, "", "b", "", ""}};
+    });
+    db->execute("UPDATE MessageQueue SET Status = 'Read' WHERE ID = 6");  // another sender's
+    EXPECT_EQ(queue.settleBatch(first, Status::Sent), 1);
+    queue.markReaching(second, "b2");
+    EXPECT_TRUE(second.reaching);
+    EXPECT_EQ(test::readFile(dir / "InFlight.txt"), "batch=b2\nrows=2\nkeys=4-5\n");
+    Interrupted left = queue.settleInterrupted(Status::Deleted);
+    EXPECT_EQ(std::tuple(left.marked, left.reached, left.requeued), std::tuple(true, 2, 1));
+    EXPECT_EQ(statuses(), "Sent,Sent,Discarded,Deleted,Deleted,Queued");
+    EXPECT_FALSE(std::filesystem::exists(dir / "InFlight.txt"));
+    // A marker that cannot be read may name any taken row: all of them may have reached.
+    db->execute("UPDATE MessageQueue SET Status = 'read' WHERE ID IN (1, 6)");
+    test::writeFile(dir / "InFlight.txt", "batch=b3\nkeys=1-x\n");
+    left = queue.settleInterrupted(Status::DelSent);
+    EXPECT_EQ(std::tuple(left.marked, left.reached, left.requeued), std::tuple(true, 2, 0));
+    EXPECT_EQ(statuses(), "DelSent,Sent,Discarded,Deleted,Deleted,DelSent");
+    left = queue.settleInterrupted(Status::Deleted);
+    EXPECT_EQ(std::tuple(left.marked, left.reached, left.requeued), std::tuple(false, 0, 0));
 }
 
 // Statuses and message ids are matched without regard to case, as the outside software writes
@@ -143,15 +130,14 @@ TEST_F(DbTest, TheQueueMatchesStatusesAndIdsWithoutCaseThroughItsIndexes) {
         &statements);
     EXPECT_TRUE(queue.hasQueued());
     EXPECT_EQ(queue.countQueued(5000) * 10 + queue.countQueued(3), 43);
-    std::string keys;
-    for (auto rs = queue.takeQueued(3); !rs->eof(); rs->moveNext()) {
-        keys += rs->field("ID").toText();
-    }
-    EXPECT_EQ(keys, "135");
-    EXPECT_EQ(queue.settleTaken(Status::DelSent), 2);
-    EXPECT_EQ(queue.applyReport("u1AB-2", "DELIVRD", "it's ok", "2026-12-06 10:00:00"), 1);
+    std::vector<std::int64_t> offered;
+    Batch batch = take(3, {1, 5}, &offered);
+    EXPECT_EQ(offered, (std::vector<std::int64_t>{1, 3, 5}));
+    EXPECT_EQ(queue.settleBatch(batch, Status::DelSent), 2);
+    EXPECT_EQ(queue.applyReports({{"u1AB-2", "DELIVRD", "it's ok", "2026-12-06 10:00:00"},
+                                  {"U1AB-4", "FAILED", "", "2026-12-06 10:00:01"}}),
+              2);
     sqlite3_trace_v2(db->handle(), 0, nullptr, nullptr);
-    EXPECT_EQ(test::countExact(*db, "DelSent") * 10 + queue.settleTaken(Status::Queued), 20);
     EXPECT_EQ(text("SELECT DeliverStatus || DeliverReason || DeliverDateTime FROM MessageQueue "
                    "WHERE rowid = 2"),
               "DELIVRDit's ok2026-12-06 10:00:00");
@@ -165,11 +151,11 @@ TEST_F(DbTest, TheQueueMatchesStatusesAndIdsWithoutCaseThroughItsIndexes) {
             plan += reinterpret_cast<const char*>(sqlite3_column_text(explain, 3));
         }
         sqlite3_finalize(explain);
-        EXPECT_TRUE(plan.find("SCAN MessageQueue") == std::string::npos &&
+        EXPECT_TRUE(plan.find("SCAN TABLE MessageQueue") == std::string::npos &&
                     plan.find("TEMP B-TREE") == std::string::npos)
             << sql << ": " << plan;
     }
-    EXPECT_GE(statements.size(), 6u);
+    EXPECT_GE(statements.size(), 8u);
     db->execute("UPDATE MessageQueue SET Status = 'x'");
     EXPECT_FALSE(queue.hasQueued());
 }
@@ -180,7 +166,13 @@ TEST_F(DbTest, ATransactionOrTheSchemaIsWrittenWholeOrNotAtAll) {
         enqueue(*db, "1111111111", commit ? "kept" : "gone");
         commit ? tx.commit() : void();
     }
-    EXPECT_EQ(text("SELECT group_concat(Message) FROM MessageQueue"), "kept");
+    db->execute(
+        "CREATE TRIGGER refuse BEFORE INSERT ON MessageQueue WHEN NEW.Message = 'c' "
+        "BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    EXPECT_THROW(queue.enqueueAll({{"1", "a"}, {"2", "b"}, {"3", "c"}}), DbError);
+    EXPECT_EQ(queue.enqueueAll({{"1", "a"}, {Value(), Value()}}),
+              (std::vector<std::int64_t>{2, 3}));
+    EXPECT_EQ(text("SELECT group_concat(coalesce(Message, '-')) FROM MessageQueue"), "kept,a,-");
     db->execute("DROP TABLE MessageQueue");
     db->execute("DROP TABLE ProxyConfig");
     EXPECT_THROW(queue.createTables(), DbError);  // ClientMaster is there: nothing is created
@@ -257,7 +249,7 @@ protected:
     test::FakeUi ui;
     test::RecordingLog log;
     RegistryStore store{dir.str() + "/registry.dat"};
-    std::unique_ptr<Connection> connection;
+    std::unique_ptr<MessageQueue> connection;
 };
 
 // Every value a driver reads, of its type, under the key it reads it from.
@@ -306,7 +298,7 @@ TEST_F(OpenDatabaseTest, OpensThroughTheDataSourceOrDirectlyAndLogsFailures) {
         setUp();
         log.lines.clear();
         ui.busyChanges.clear();
-        Connection* before = connection.get();
+        MessageQueue* before = connection.get();
         EXPECT_EQ(open(directly), number == 0) << number;
         EXPECT_NE(connection.get(), before);  // every call replaces the connection
         EXPECT_EQ(connection->isOpen(), number == 0);

@@ -2,6 +2,8 @@
 
 #include <tuple>
 
+#include "db/connection.h"
+#include "db/open_database.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -22,6 +24,7 @@ protected:
 TEST_F(QueueToolTest, CreatesAnEncryptedQueueFillsItAndReportsIt) {
     ASSERT_EQ(tool({"create"}).exitCode, 0);
     EXPECT_NE(test::readFile(dir / "SMSDB.MDB").substr(0, 15), "SQLite format 3");
+    EXPECT_EQ(tool({"count"}).out, "total\t0\n");
     EXPECT_EQ(tool({"create"}).exitCode, 2);  // never over an existing file
     EXPECT_EQ(tool({"enqueue", "+919876543210", "It's \"fine\", ok"}).exitCode, 0);
     test::writeFile(dir / "in.csv",
@@ -32,7 +35,7 @@ TEST_F(QueueToolTest, CreatesAnEncryptedQueueFillsItAndReportsIt) {
               "1\tQueued\t+919876543210\tIt's \"fine\", ok\n2\tQueued\t111\ta, b\n"
               "3\tQueued\t222\ttwo\nlines\n");
     EXPECT_EQ(tool({"list", "--status", "Sent"}).out, "");
-    EXPECT_EQ(tool({"count"}).out, "Queued\t4\n");
+    EXPECT_EQ(tool({"count"}).out, "Queued\t4\ntotal\t4\n");
     EXPECT_EQ(tool({"upgrade"}).exitCode, 0);
     const std::string all = tool({"list"}).out;
     EXPECT_EQ(all.substr(all.rfind("4\t")), "4\tQueued\t333\t\n");
@@ -42,11 +45,20 @@ TEST_F(QueueToolTest, BadInputIsReportedAndNothingIsHalfDone) {
     ASSERT_EQ(tool({"create"}).exitCode, 0);
     test::writeFile(dir / "bad.csv", "111,ok\n222,\"never closed\n");
     test::writeFile(dir / "short.csv", "111,ok\n222\n");
+    test::writeFile(dir / "three.csv", "111,one\n222,two\n333,three\n");
+    {
+        Connection db;
+        db.openFile(dir.str() + "/SMSDB.MDB", kDatabasePassword);
+        db.execute(
+            "CREATE TRIGGER refuse BEFORE INSERT ON MessageQueue WHEN NEW.Message = "
+            "'three' BEGIN SELECT RAISE(ABORT, 'refused here'); END");
+    }
     // Refused input exits 2 naming what is wrong; a wrong command line exits 64.
     const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
         {{"import", "bad.csv"}, 2, "line 2"},
         {{"import", "short.csv"}, 2, "line 2"},
         {{"import", "missing.csv"}, 2, "missing.csv"},
+        {{"import", "three.csv"}, 2, "refused here"},
         {{"count", "--password", "wrong"}, 2, "password"},
         {{"list", "--db", "none.mdb"}, 2, "none.mdb"},
         {{"frobnicate"}, 64, ""},

@@ -132,7 +132,7 @@ TEST_F(ReportsTest, ALargeReplyIsWrittenInChunksWithEventsBetweenThem) {
     const int before = fx.ui.doEventsCount;
     int transactions = 0;
     fx.ui.onDoEvents = [&](int) {
-        transactions += sqlite3_get_autocommit(f().dbConnection->handle()) == 0 ||
+        transactions += sqlite3_get_autocommit(test::fileConnection(f().queue()).handle()) == 0 ||
                         f().enabled("SendMessage") || f().enabled("Command1");
     };
     std::string log = download(reply);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <tuple>
 
@@ -74,38 +75,41 @@ TEST(Startup, TheDatabaseOpensThroughTheDataSourceElseTheFileElseConnectIsDisabl
     EXPECT_TRUE(none.form().comportNo.empty() && none.ui.boxes.empty());
 }
 
-// Rows a batch left taken for sending go back to the queue unless the batch may have reached
-// the gateway, at the next start and at Exit alike; the queued rows are announced.
+// Rows a batch left taken for sending go back to the queue unless the marker names them as a
+// batch that may have reached the gateway, at the next start and at Exit alike; the queued rows
+// are announced. Rows 1 and 4 are taken, 2 queued and 3 sent.
 TEST(Startup, AnInterruptedBatchIsSentAgainOnlyWhenItCannotHaveReachedTheGateway) {
-    enum class Marker { Absent, Present, Unreadable };
     const std::string reached = "1 messages may have reached the gateway, marked ";
+    const std::string names1 = "batch=20261206_150405125_1_NWT\nrows=1\nkeys=1\n";
     // clang-format off
-    const std::tuple<bool, Marker, std::string, std::string> cases[] = {
-        {false, Marker::Absent, "Queued", "Interrupted batch: 1 messages back in the queue"},
-        {false, Marker::Present, "Deleted", "Interrupted batch: " + reached + "Deleted"},
-        {false, Marker::Unreadable, "Deleted", "Interrupted batch: " + reached + "Deleted"},
-        {true, Marker::Absent, "Queued", "Exit: 1 messages back in the queue"},
-        {true, Marker::Present, "DelSent", "Exit: " + reached + "DelSent"}};
+    const std::tuple<bool, std::string, std::string, std::string> cases[] = {
+        {false, "", "Queued,Queued,Sent,Queued", "Interrupted batch: 2 messages back in the queue"},
+        {false, names1, "Deleted,Queued,Sent,Queued", "Interrupted batch: " + reached + "Deleted|Interrupted batch: 1 messages back in the queue"},
+        {false, "batch=b\nrows=2\n", "Deleted,Queued,Sent,Deleted", "Interrupted batch: 2 messages may have reached the gateway, marked Deleted"},
+        {false, "<folder>", "Deleted,Queued,Sent,Deleted", "Interrupted batch: 2 messages may have reached the gateway, marked Deleted|Interrupted batch: the batch marker stays: cannot remove"},
+        {true, "", "Queued,Queued,Sent,Queued", "Exit: 2 messages back in the queue"},
+        {true, names1, "DelSent,Queued,Sent,Queued", "Exit: " + reached + "DelSent|Exit: 1 messages back in the queue"}};
     // clang-format on
     AppFixture fx;
     auto db = fx.makeDatabase();
     const auto marker = fx.programDir / "InFlight.txt";
-    for (const auto& [atExit, state, status, log] : cases) {
+    for (const auto& [atExit, note, statuses, log] : cases) {
         SCOPED_TRACE(log);
         db->execute("DELETE FROM MessageQueue");
+        db->execute("DELETE FROM sqlite_sequence");
         std::filesystem::remove_all(marker);
         fx.ui.boxes.clear();
         fx.start();
         if (atExit) {
             ASSERT_TRUE(fx.load());
         }
-        enqueue(*db, "1111111111", "a", "read");
-        enqueue(*db, "2222222222", "b", "Queued");
-        enqueue(*db, "3333333333", "c", "Sent");
-        if (state == Marker::Present) {
-            test::writeFile(marker, "batch=20261206_150405125_1_NWT\nrows=1\n");
-        } else if (state == Marker::Unreadable) {
+        for (const char* status : {"read", "Queued", "Sent", "Read"}) {
+            enqueue(*db, "1111111111", "a", status);
+        }
+        if (note == "<folder>") {
             std::filesystem::create_directory(marker);
+        } else if (!note.empty()) {
+            test::writeFile(marker, note);
         }
         if (atExit) {
             fx.form().setEnabled("SendMessage", true);
@@ -117,9 +121,22 @@ TEST(Startup, AnInterruptedBatchIsSentAgainOnlyWhenItCannotHaveReachedTheGateway
                       "Messages are in Queued, Please check Message Queue before connect the "
                       "server|Zentroca Solutions");
         }
-        EXPECT_EQ(countExact(*db, status) + countExact(*db, "Sent"), status == "Queued" ? 3 : 2);
-        EXPECT_EQ(fx.logLines().back(), log);
-        EXPECT_EQ(std::filesystem::exists(marker), state == Marker::Unreadable);
+        EXPECT_EQ(db->scalar("SELECT group_concat(Status) FROM (SELECT Status FROM MessageQueue "
+                             "ORDER BY ID)")
+                      .toText(),
+                  statuses);
+        const std::vector<std::string> lines = fx.logLines();
+        const size_t at = std::find_if(lines.begin(), lines.end(),
+                                       [&](const std::string& l) {
+                                           return l.find(atExit ? "Exit: " : "Interrupted") == 0;
+                                       }) -
+                          lines.begin();
+        std::string logged;
+        for (size_t i = at; i < lines.size() && lines[i].find("DatabaseLoad") != 0; ++i) {
+            logged += (logged.empty() ? "" : "|") + lines[i];
+        }
+        EXPECT_TRUE(logged.starts_with(log)) << logged;
+        EXPECT_EQ(std::filesystem::exists(marker), note == "<folder>");
     }
 }
 
@@ -197,7 +214,7 @@ TEST(Startup, AnOldDatabaseIsUpgradedAndTheInstallationNumberIsStoredOnce) {
     EXPECT_EQ(db->scalar("SELECT comport FROM ProxyConfig "
                          "WHERE (SELECT count(DeliverReason) FROM MessageQueue) = 0"),
               Value("9999."));
-    fx.form().dbConnection->execute("DROP INDEX MessageID_IDX");
+    test::fileConnection(fx.form().queue()).execute("DROP INDEX MessageID_IDX");
     fx.form().fire("Cmd_AlterDatabase", Event::Click);
     EXPECT_EQ(db->scalar("SELECT count(*) FROM sqlite_master WHERE name = 'MessageID_IDX'"),
               Value(1));

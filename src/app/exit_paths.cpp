@@ -2,32 +2,15 @@
 
 #include "base/continue_on_error.h"
 #include "base/ui.h"
-#include "dispatch/batch_marker.h"
+#include "dispatch/batch_sender.h"
 #include "model/form_model.h"
 #include "model/settings_keys.h"
 #include "sys/settings_store.h"
 
 namespace parlix {
 
-void settleInterruptedBatch(FormModel& form, const std::string& programFolder,
-                            const std::string& logPrefix, Status mayHaveReached) {
-    BatchMarker marker(programFolder);
-    const bool mayHaveReachedGateway = marker.present();
-    const Status to = mayHaveReachedGateway ? mayHaveReached : Status::Queued;
-    int rows = 0;
-    if (!tryStep([&] { rows = form.queue().settleTaken(to); })) {
-        return;  // the marker stays, for the next start to decide by
-    }
-    if (rows > 0 || mayHaveReachedGateway) {
-        form.writeLog(logPrefix + std::to_string(rows) +
-                      (mayHaveReachedGateway ? " messages may have reached the gateway, marked " +
-                                                   std::string(statusText(to))
-                                             : std::string(" messages back in the queue")));
-    }
-    tryStep([&] { marker.clear(); });
-}
-
-ExitPaths::ExitPaths(FormModel& form, const AppEnvironment& env) : m_form(form), m_env(env) {}
+ExitPaths::ExitPaths(FormModel& form, const AppEnvironment& env, BatchSender& sender)
+    : m_form(form), m_env(env), m_sender(sender) {}
 
 void ExitPaths::closeDatabase() {
     tryStep([&] {
@@ -40,7 +23,11 @@ void ExitPaths::closeDatabase() {
 
 void ExitPaths::cmdexit2_Click() {
     m_form.setEnabled("SendMessage", false);
-    settleInterruptedBatch(m_form, m_env.programFolder, "Exit: ", Status::DelSent);
+    // The batch in hand first: what an interrupted run left is settled only once no batch of
+    // this run is taken.
+    if (m_sender.settleHeld("Exit: ")) {
+        m_sender.settleLeftOvers(Status::DelSent, "Exit: ");
+    }
     closeDatabase();
     m_env.ui.endProgram();
 }

@@ -14,13 +14,13 @@ namespace parlix {
 SendMsg::SendMsg(AppEnvironment env)
     : m_env(std::move(env)),
       m_regKeys(m_env.registry, m_env.ui),
-      m_startup(std::make_unique<Startup>(m_form, m_env, m_regKeys)),
-      m_settings(std::make_unique<SettingsPanel>(m_form, m_env, m_regKeys)),
-      m_exit(std::make_unique<ExitPaths>(m_form, m_env)),
       m_login(std::make_unique<Login>(m_form, m_env)),
       m_reports(std::make_unique<DeliveryReports>(m_form, m_env)),
       m_tick(std::make_unique<DispatchTick>(m_form, m_env, *m_login,
-                                            [this] { m_reports->DownloadDeliveryReports(); })) {
+                                            [this] { m_reports->DownloadDeliveryReports(); })),
+      m_startup(std::make_unique<Startup>(m_form, m_env, m_regKeys, m_tick->sender())),
+      m_settings(std::make_unique<SettingsPanel>(m_form, m_env, m_regKeys)),
+      m_exit(std::make_unique<ExitPaths>(m_form, m_env, m_tick->sender())) {
     attachHandlers();
 }
 

@@ -44,12 +44,12 @@ private:
     AppEnvironment m_env;
     FormModel m_form;
     RegistryKeys m_regKeys;
-    std::unique_ptr<Startup> m_startup;
-    std::unique_ptr<SettingsPanel> m_settings;
-    std::unique_ptr<ExitPaths> m_exit;
     std::unique_ptr<Login> m_login;
     std::unique_ptr<DeliveryReports> m_reports;
     std::unique_ptr<DispatchTick> m_tick;
+    std::unique_ptr<Startup> m_startup;
+    std::unique_ptr<SettingsPanel> m_settings;
+    std::unique_ptr<ExitPaths> m_exit;
 };
 
 }  // namespace parlix

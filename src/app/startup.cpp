@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "app/exit_paths.h"
 #include "base/clock.h"
 #include "base/continue_on_error.h"
 #include "base/date_time.h"
@@ -12,6 +11,7 @@
 #include "db/db_error.h"
 #include "db/odbc_dsn.h"
 #include "db/open_database.h"
+#include "dispatch/batch_sender.h"
 #include "model/form_model.h"
 #include "model/settings_keys.h"
 #include "sys/instance_count.h"
@@ -33,8 +33,9 @@ std::string windowTitle() {
 
 }  // namespace
 
-Startup::Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys)
-    : m_form(form), m_env(env), m_regKeys(regKeys) {}
+Startup::Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys,
+                 BatchSender& sender)
+    : m_form(form), m_env(env), m_regKeys(regKeys), m_sender(sender) {}
 
 void Startup::Form_Load() {
     try {
@@ -152,7 +153,7 @@ void Startup::settleQueue() {
         LoadSavedLogin();
     }
     m_form.writeLog("DatabaseLoad: Success");
-    settleInterruptedBatch(m_form, m_env.programFolder, "Interrupted batch: ", Status::Deleted);
+    m_sender.settleLeftOvers(Status::Deleted, "Interrupted batch: ");
     tryStep([&] {
         if (m_form.queue().hasQueued()) {
             m_env.ui.msgBox(
@@ -164,7 +165,7 @@ void Startup::settleQueue() {
 
 void Startup::fixInstallationNumber() {
     tryStep([&] {
-        MessageQueue queue = m_form.queue();
+        MessageQueue& queue = m_form.queue();
         Value comport = queue.installationNumber();
         if (comport.isNull() || trimSpaces(comport.toText()).empty()) {
             std::string number = shortestDecimal(m_env.random.next() * 100000).substr(0, 5);

@@ -6,13 +6,14 @@
 
 namespace parlix {
 
+class BatchSender;
 class FormModel;
 class RegistryKeys;
 
 /// The start-up sequence that runs when the window loads, and the saved-login fallback.
 class Startup {
 public:
-    Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys);
+    Startup(FormModel& form, const AppEnvironment& env, RegistryKeys& regKeys, BatchSender& sender);
 
     /// Runs the start-up steps in order. Until the remembered credentials are in place an error
     /// ends the program with a message naming it; after that a failing step is skipped.
@@ -33,6 +34,7 @@ private:
     FormModel& m_form;
     const AppEnvironment& m_env;
     RegistryKeys& m_regKeys;
+    BatchSender& m_sender;
 };
 
 }  // namespace parlix

@@ -36,7 +36,8 @@ SystemPorts::SystemPorts(Ui& ui, Options options, TransportConfig config)
       m_uploader(ui, m_config.timeouts),
       m_settings(m_options.settingsFolder.empty() ? SettingsStore::defaultFolder()
                                                   : m_options.settingsFolder),
-      m_registry(m_options.programFolder + "/registry.dat") {}
+      m_registry(m_options.programFolder + "/registry.dat"),
+      m_sendLock(m_options.programFolder) {}
 
 AppEnvironment SystemPorts::environment() {
     Clock& clock = m_options.clock != nullptr ? *m_options.clock : m_systemClock;
@@ -51,6 +52,7 @@ AppEnvironment SystemPorts::environment() {
                           m_uploader,
                           m_settings,
                           m_registry,
+                          m_sendLock,
                           m_config};
 }
 

@@ -8,6 +8,7 @@
 #include "base/random.h"
 #include "base/result.h"
 #include "model/app_environment.h"
+#include "sys/folder_lock.h"
 #include "sys/instance_count.h"
 #include "sys/ip_address.h"
 #include "sys/registry_store.h"
@@ -45,6 +46,7 @@ public:
 
     SettingsStore& settings() { return m_settings; }
     RegistryStore& registry() { return m_registry; }
+    FolderLock& sendLock() { return m_sendLock; }
     const std::string& programFolder() const { return m_options.programFolder; }
 
 private:
@@ -59,6 +61,7 @@ private:
     CurlHttpClient m_uploader;
     SettingsStore m_settings;
     RegistryStore m_registry;
+    FolderLock m_sendLock;
 };
 
 /// The folder of the running executable: the program folder unless the program is given another.

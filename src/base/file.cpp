@@ -18,11 +18,6 @@ namespace {
     throw FileError(code, what + " " + path + ": " + std::strerror(code));
 }
 
-std::string folderOf(const std::string& path) {
-    auto pos = path.rfind('/');
-    return pos == std::string::npos ? "." : (pos == 0 ? "/" : path.substr(0, pos));
-}
-
 /// Syncs the folder that holds `path`, so that a rename or removal in it survives a power cut.
 void syncFolder(const std::string& path) {
     const std::string folder = folderOf(path);
@@ -64,6 +59,11 @@ std::string readAll(int fd, const std::string& path) {
 }
 
 }  // namespace
+
+std::string folderOf(const std::string& path) {
+    auto pos = path.rfind('/');
+    return pos == std::string::npos ? "." : (pos == 0 ? "/" : path.substr(0, pos));
+}
 
 void writeFileAtomic(const std::string& path, const std::string& content, mode_t mode) {
     std::string tmp = path + "_new";

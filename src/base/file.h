@@ -8,6 +8,9 @@
 
 namespace parlix {
 
+/// The folder that holds `path`: "." for a bare name.
+std::string folderOf(const std::string& path);
+
 /// Replaces a file's content so that a crash leaves either the old or the new file, never half
 /// of one: the text goes to a "_new" file that is synced and then renamed over the target, and
 /// the folder is synced so the rename survives a power cut. Throws FileError.

@@ -12,10 +12,12 @@ enum ExitCode : int {
     kExitSoftware = 70,
     /// The credentials could not be saved.
     kExitCannotSave = 73,
-    /// Another parlixd runs on the same program folder.
+    /// Another Parlix program sends from the same program folder.
     kExitAlreadyRunning = 75,
     /// The folder, configuration, credentials, database, registry or settings cannot be used.
     kExitConfig = 78,
+    /// --login was stopped at its prompts by Ctrl-C (128 + SIGINT, as a shell reports it).
+    kExitInterrupted = 130,
 };
 
 }  // namespace parlix

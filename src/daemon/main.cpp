@@ -29,9 +29,9 @@ constexpr const char* kUsage =
     "  --verbose           also log each request's path and outcome\n"
     "\n"
     "exit codes: 0 stopped by a signal (or --help, --version, --login done); 64 bad options;\n"
-    "70 a program error; 73 the login could not be saved; 75 another parlixd runs on the\n"
-    "folder; 78 the folder, parlix.conf, the login, the database, the registry store or the\n"
-    "settings cannot be used.\n";
+    "70 a program error; 73 the login could not be saved; 75 another Parlix program sends\n"
+    "from the folder; 78 the folder, parlix.conf, the login, the database, the registry store\n"
+    "or the settings cannot be used, or start-up ended the program. Ctrl-C ends --login.\n";
 
 }  // namespace
 

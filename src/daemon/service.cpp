@@ -1,11 +1,14 @@
 #include "daemon/service.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
+#include <poll.h>
+#include <sys/signalfd.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -74,28 +77,6 @@ private:
     ServiceLog& m_log;
 };
 
-/// Holds an exclusive lock on the program folder for the life of the service, so a second
-/// service on the same folder cannot start. The lock is on the folder itself: nothing is
-/// created for it.
-class FolderLock {
-public:
-    explicit FolderLock(const std::string& folder)
-        : m_fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    ~FolderLock() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    FolderLock(const FolderLock&) = delete;
-    FolderLock& operator=(const FolderLock&) = delete;
-
-    bool opened() const { return m_fd >= 0; }
-    bool take() { return ::flock(m_fd, LOCK_EX | LOCK_NB) == 0; }
-
-private:
-    int m_fd;
-};
-
 class Service {
 public:
     Service(const ServiceOptions& options, ServiceLog& log, SignalWatch& signals)
@@ -117,7 +98,6 @@ private:
     ServiceUi m_ui;
     std::shared_ptr<SystemPorts> m_ports;
     std::optional<Credentials> m_fileLogin;
-    std::optional<FolderLock> m_lock;
     bool m_started = false;
     bool m_stopping = false;
 };
@@ -128,20 +108,20 @@ std::optional<int> Service::check() {
         return refuse(kExitConfig,
                       "cannot use the program folder " + folder + ": " + std::strerror(errno));
     }
-    m_lock.emplace(folder);
-    if (!m_lock->opened()) {
-        return refuse(kExitConfig,
-                      "cannot open the program folder " + folder + ": " + std::strerror(errno));
-    }
-    if (!m_lock->take()) {
-        return refuse(kExitAlreadyRunning, "another parlixd is running on " + folder);
-    }
     auto ports = SystemPorts::open(m_ui, {folder, m_options.folders.settings,
                                           programNameFromExecutable(currentExecutablePath())});
     if (!ports) {
         return refuse(kExitConfig, ports.error().message);
     }
     m_ports = ports.value();
+    // The right to send from the folder is taken now and held to the end, so a second service,
+    // or a window that starts later, never sends from it at the same time.
+    if (!m_ports->sendLock().opened()) {
+        return refuse(kExitConfig, "cannot open the program folder " + folder);
+    }
+    if (!m_ports->sendLock().take()) {
+        return refuse(kExitAlreadyRunning, "another Parlix program sends from " + folder);
+    }
     if (auto registry = m_ports->registry().check(); !registry) {
         return refuse(kExitConfig,
                       "the registry store cannot be read: " + registry.error().message);
@@ -200,10 +180,11 @@ int Service::serve() {
         transfer.emplace(env.transfer, m_log);
         uploader.emplace(env.uploader, m_log);
     }
+    env.serverPasses = 1;  // a Connect that finds no server waits for the next one
     SendMsg app(AppEnvironment{env.programFolder, env.ownName, env.ui, env.clock, env.random,
                                env.processes, env.ipTable, transfer ? *transfer : env.transfer,
                                uploader ? *uploader : env.uploader, env.settings, env.registry,
-                               env.config});
+                               env.sendLock, env.config, env.serverPasses});
     FormModel& form = app.form();
     form.onLogEntry([this](const std::string& entry) { m_log.write(entry); });
     m_ui.onStop([this, &app] { stop(app); });
@@ -276,9 +257,10 @@ void Service::reload(SendMsg& app) {
     m_log.write(path + " reread");
 }
 
-/// One line of input; the echo is off while it is read when `hidden` and the input is a
-/// terminal.
-std::optional<std::string> askLine(const char* prompt, bool hidden) {
+/// A line of standard input, read with its echo off when `hidden` and the input is a terminal.
+/// Nothing at the end of the input, or when a stop signal (Ctrl-C) comes first, which sets
+/// `stopped`. The signals stay blocked, as everywhere in parlixd: they are read, not caught.
+std::optional<std::string> askLine(const char* prompt, bool hidden, bool& stopped) {
     // Echo goes off before the prompt shows, so nothing typed after the prompt is echoed.
     termios saved{};
     bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
@@ -287,14 +269,49 @@ std::optional<std::string> askLine(const char* prompt, bool hidden) {
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    const int signals = ::signalfd(-1, &stops, SFD_CLOEXEC);
     std::cerr << prompt << std::flush;
     std::string line;
-    bool read = static_cast<bool>(std::getline(std::cin, line));
+    bool any = false;  // a character or the line's end was read
+    bool done = false;
+    while (!done && !stopped) {
+        pollfd wait[2] = {{STDIN_FILENO, POLLIN, 0}, {signals, POLLIN, 0}};
+        if (::poll(wait, signals >= 0 ? 2 : 1, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        if ((wait[1].revents & POLLIN) != 0) {
+            stopped = true;
+            break;
+        }
+        char c = 0;
+        ssize_t n = ::read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;  // the end of the input
+        }
+        any = true;
+        done = c == '\n';
+        if (!done) {
+            line += c;
+        }
+    }
+    if (signals >= 0) {
+        ::close(signals);
+    }
     if (hidden && terminal) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         std::cerr << "\n";
     }
-    if (!read) {
+    if (stopped || !any) {
         return std::nullopt;
     }
     if (!line.empty() && line.back() == '\r') {
@@ -322,8 +339,16 @@ int saveLogin(const ServiceOptions& options, ServiceLog& log, SignalWatch& signa
         return refuse(kExitConfig,
                       "the registry store cannot be read: " + readable.error().message);
     }
-    std::optional<std::string> user = askLine("Gateway user id: ", false);
-    std::optional<std::string> password = askLine("Gateway password: ", true);
+    bool stopped = false;
+    std::optional<std::string> user = askLine("Gateway user id: ", false, stopped);
+    std::optional<std::string> password;
+    if (!stopped) {
+        password = askLine("Gateway password: ", true, stopped);
+    }
+    if (stopped) {
+        std::cerr << "\nparlixd: stopped; no login saved" << std::endl;
+        return kExitInterrupted;
+    }
     if (!user || user->empty() || !password || password->empty()) {
         return refuse(kExitUsage, "a user id and a password are both needed");
     }

@@ -42,11 +42,16 @@ void SignalWatch::wait(int ms) {
         } else if (!m_stop) {
             m_stop = true;
             // The stop is under way; a second stop signal takes its default action and ends the
-            // program at once.
+            // program at once. Stop signals that came with the first one (SIGINT and SIGTERM
+            // together, as a terminal and a service manager may send them) are that same stop:
+            // they are taken first, so that only one sent later ends the program.
             sigset_t stops;
             sigemptyset(&stops);
             sigaddset(&stops, SIGTERM);
             sigaddset(&stops, SIGINT);
+            const timespec now{0, 0};
+            while (sigtimedwait(&stops, nullptr, &now) > 0) {
+            }
             pthread_sigmask(SIG_UNBLOCK, &stops, nullptr);
         }
         timeout = {0, 0};

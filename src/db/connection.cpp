@@ -6,7 +6,6 @@
 
 #include "base/text.h"
 #include "db/db_error.h"
-#include "db/recordset.h"
 #include "db/statement.h"
 
 namespace parlix {
@@ -155,8 +154,6 @@ bool Connection::isOpen() const {
 
 void Connection::close() {
     if (m_handle && m_handle->db != nullptr) {
-        // Record sets still holding statements keep the engine's connection alive until they
-        // finalize them; they see it as closed from now on.
         sqlite3_close_v2(m_handle->db);
         m_handle->db = nullptr;
     }
@@ -185,12 +182,6 @@ Value Connection::scalar(const std::string& sql, const std::vector<Value>& param
 
 std::int64_t Connection::lastInsertId() const {
     return sqlite3_last_insert_rowid(handle());
-}
-
-std::unique_ptr<Recordset> Connection::keyset(const std::string& table,
-                                              std::vector<std::int64_t> keys) {
-    handle();
-    return std::make_unique<Recordset>(m_handle, table, std::move(keys));
 }
 
 void Connection::beginTrans() {

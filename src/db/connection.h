@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/result.h"
-#include "db/recordset.h"
 #include "db/value.h"
 
 struct sqlite3;
@@ -23,7 +22,7 @@ struct DataSource {
 /// Looks a data source name up; an Error when it is missing or broken.
 using DataSourceResolver = std::function<Result<DataSource>(const std::string& name)>;
 
-/// The open database handle, shared with the record sets opened on it.
+/// The open database handle.
 struct DbHandle {
     sqlite3* db = nullptr;
     ~DbHandle();
@@ -49,8 +48,6 @@ public:
 
     /// Runs a statement with its values bound to the `?` marks; the number of rows changed.
     int execute(const std::string& sql, const std::vector<Value>& params = {});
-    /// A keyset record set over the rows of `table` with the given keys, in that order.
-    std::unique_ptr<Recordset> keyset(const std::string& table, std::vector<std::int64_t> keys);
     /// The first column of the first row of a query, or null.
     Value scalar(const std::string& sql, const std::vector<Value>& params = {});
     /// The key of the row the last INSERT added.

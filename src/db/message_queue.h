@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,9 +12,6 @@
 
 namespace parlix {
 
-class Connection;
-class Recordset;
-
 /// Where a queue row stands. Outside software queues a row; a sender takes it ("Read") and
 /// settles it by the gateway's answer.
 enum class Status { Queued, Read, Sent, DelSent, Deleted, Discarded };
@@ -22,8 +19,7 @@ enum class Status { Queued, Read, Sent, DelSent, Deleted, Discarded };
 /// The exact text a status is stored as ("Queued", "DelSent", ...).
 std::string_view statusText(Status status);
 
-/// The login the Connect button remembers in the first ProxyConfig row. A field never saved is
-/// null.
+/// The login the Connect button remembers for this installation. A field never saved is null.
 struct SavedLogin {
     Value userId;
     Value password;
@@ -39,61 +35,132 @@ struct QueueRow {
     std::string message;
 };
 
-/// Every statement the programs run on the tables MessageQueue and ProxyConfig. Text compared
-/// in a statement ignores case, because the outside software creates the tables and need not
-/// declare their columns so: 'queued' is queued. Everything here raises DbError.
+/// A row still queued, as a sender taking a batch is offered it.
+struct QueuedRow {
+    std::int64_t key = 0;
+    Value mobile;
+    Value message;
+};
+
+/// What a sender writes into a row it takes: "Read" with the message id, the SMS type and the
+/// times of a record written into the payload, or "Discarded" with its date alone.
+struct RowTaken {
+    std::int64_t key = 0;
+    Status status = Status::Read;
+    std::string qDateTime;
+    std::string messageId;
+    std::string smsType;
+    std::string delDate;
+};
+
+/// The rows of one batch that a sender took for sending ("Read") and has not yet settled.
+struct Batch {
+    std::vector<std::int64_t> keys;
+    /// The shared queue's claim on the rows; 0 in the file.
+    std::int64_t claim = 0;
+    /// Marked as reaching the gateway: from then on the gateway may hold the whole batch.
+    bool reaching = false;
+};
+
+/// What settling the batches of an interrupted run did.
+struct Interrupted {
+    /// Rows of marked batches, which may have reached the gateway.
+    int reached = 0;
+    /// Whether any marked batch was found.
+    bool marked = false;
+    /// Taken rows that no marked batch names: back in the queue.
+    int requeued = 0;
+    /// Why a marker that was settled could not be removed; empty when it was. Until it is
+    /// removed no new batch may be taken, for it may name rows that batch would take.
+    std::string markerKept;
+};
+
+/// A delivery report for the rows that carry its message id.
+struct DeliveryReport {
+    std::string messageId;
+    std::string status;
+    std::string reason;
+    /// ISO-8601 date and time.
+    std::string time;
+};
+
+/// The queue repository: every statement the programs run on the tables MessageQueue and
+/// ProxyConfig, over the connection it owns. Text compared in a statement ignores case, because
+/// the outside software creates the tables: 'queued' is queued. Everything here raises an
+/// OutsideFailure (DbError, or FileError for the file's batch marker).
+///
+/// A batch is the unit of taking and settling: its rows are chosen and taken in one write
+/// transaction while they are still queued, and every settle names the rows of its own batch.
 class MessageQueue {
 public:
-    explicit MessageQueue(Connection& db);
+    virtual ~MessageQueue() = default;
+
+    virtual bool isOpen() const = 0;
+    /// Closes the connection; what it held is released by the database.
+    virtual void close() = 0;
 
     /// Is any row queued?
-    bool hasQueued();
+    virtual bool hasQueued() = 0;
     /// Queued rows, counting at most `limit` of them.
-    long countQueued(long limit);
-    /// A keyset over the first `limit` queued rows, in the order they were queued. Each row is
-    /// read afresh when the cursor reaches it and saved under optimistic locking.
-    std::unique_ptr<Recordset> takeQueued(long limit);
-    /// Moves every row taken for sending ("Read") to `to`: the rows of the batch in hand and any
-    /// that an earlier batch left taken. The number of rows moved.
-    int settleTaken(Status to);
-    /// The message ids that start with `prefix`, exactly and in case.
-    std::vector<std::string> messageIdsStartingWith(const std::string& prefix);
-    /// Writes a delivery report into the rows carrying `messageId`; the number of rows.
-    int applyReport(const std::string& messageId, const std::string& status,
-                    const std::string& reason, const std::string& isoTime);
+    virtual long countQueued(long limit) = 0;
 
-    /// The remembered login; raises when ProxyConfig has no row or lacks its columns.
-    SavedLogin savedLogin();
-    /// Remembers a login in every ProxyConfig row. `serverNo` must read as a number.
-    void saveLogin(const std::string& userId, const std::string& password,
-                   const std::string& serverNo, const std::string& serverHost);
-    /// The installation number of the first ProxyConfig row, which may be null; raises when
-    /// there is no row.
-    Value installationNumber();
-    /// Stores the installation number in the first ProxyConfig row, provided it still holds
-    /// none; raises DbError when another writer has set one meanwhile.
-    void storeInstallationNumber(const std::string& number);
+    /// Decides, for the rows offered, which are taken and what is written into each.
+    using Chooser = std::function<std::vector<RowTaken>(const std::vector<QueuedRow>&)>;
+    /// Takes a batch in one write transaction: `choose` is offered the first `limit` rows still
+    /// queued, in the order they were queued, and what it returns is written into those rows. A
+    /// row no longer queued is neither offered nor written; what `choose` raises leaves every
+    /// row as it was. The rows it made "Read".
+    virtual Batch takeBatch(long limit, const Chooser& choose) = 0;
+    /// Records durably that the batch may reach the gateway from now on, just before its last
+    /// piece goes; `name` names it in the record. Raises when that cannot be recorded, and then
+    /// the last piece must not go.
+    virtual void markReaching(Batch& batch, const std::string& name) = 0;
+    /// Keeps the batch's claim alive while it goes out; raises when the claim was lost.
+    virtual void renew(const Batch& batch) = 0;
+    /// Moves the batch's rows that are still taken to `to` and drops its marker; the number of
+    /// rows moved.
+    virtual int settleBatch(const Batch& batch, Status to) = 0;
+    /// Settles what an interrupted run left taken: the rows of a marked batch to `reached`,
+    /// every other taken row back to "Queued". Run it only while no batch taken through this
+    /// repository is unsettled.
+    virtual Interrupted settleInterrupted(Status reached) = 0;
+
+    /// The message ids that start with `prefix`, exactly and in case.
+    virtual std::vector<std::string> messageIdsStartingWith(const std::string& prefix) = 0;
+    /// Writes delivery reports into the rows carrying their message ids, all in one
+    /// transaction; the number of rows written.
+    virtual int applyReports(const std::vector<DeliveryReport>& reports) = 0;
+
+    /// The remembered login; raises when there is no row to hold it or it lacks its columns.
+    virtual SavedLogin savedLogin() = 0;
+    /// Remembers a login. `serverNo` must read as a number.
+    virtual void saveLogin(const std::string& userId, const std::string& password,
+                           const std::string& serverNo, const std::string& serverHost) = 0;
+    /// The installation number, which may be null; raises when there is no row to hold it.
+    virtual Value installationNumber() = 0;
+    /// Stores the installation number, provided none is stored yet; raises DbError when another
+    /// writer has set one meanwhile.
+    virtual void storeInstallationNumber(const std::string& number) = 0;
 
     /// Queues a message; its key.
-    std::int64_t enqueue(const Value& mobile, const Value& message);
+    virtual std::int64_t enqueue(const Value& mobile, const Value& message) = 0;
+    /// Queues messages in one transaction, all or none; their keys in order.
+    virtual std::vector<std::int64_t> enqueueAll(
+        const std::vector<std::pair<Value, Value>>& messages) = 0;
     /// Rows with the given status, or all rows.
-    long count(const std::optional<std::string>& status = std::nullopt);
+    virtual long count(const std::optional<std::string>& status = std::nullopt) = 0;
     /// Rows per status text, as stored.
-    std::map<std::string, long> countByStatus();
+    virtual std::map<std::string, long> countByStatus() = 0;
     /// The first `limit` rows, of one status or all, in key order.
-    std::vector<QueueRow> list(const std::optional<std::string>& status, long limit);
+    virtual std::vector<QueueRow> list(const std::optional<std::string>& status, long limit) = 0;
 
-    /// Creates the tables of a new queue database as the software that fills the queue does:
-    /// MessageQueue with an integer key and a case-blind index on Status, ProxyConfig with one
-    /// row, and ClientMaster. All or nothing.
-    void createTables();
-    /// Adds the columns and the message-id index that an older database lacks. Every statement
-    /// is tried; one that fails (its column exists, its table is missing, the connection is
+    /// Creates the tables of a new queue as the software that fills the queue does. All or
+    /// nothing.
+    virtual void createTables() = 0;
+    /// Adds the columns and the message-id index that an older queue lacks. Every statement is
+    /// tried; one that fails (its column exists, its table is missing, the connection is
     /// closed) is skipped without a word.
-    void upgradeSchema();
-
-private:
-    Connection& m_db;
+    virtual void upgradeSchema() = 0;
 };
 
 }  // namespace parlix

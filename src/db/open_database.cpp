@@ -3,6 +3,7 @@
 #include "base/activity_log.h"
 #include "base/ui.h"
 #include "db/db_error.h"
+#include "db/file_queue.h"
 
 namespace parlix {
 
@@ -12,14 +13,17 @@ std::string directConnectionText(const std::string& programFolder) {
            kDatabasePassword;
 }
 
-bool OpenDatabase(std::unique_ptr<Connection>& dbConnection, bool openFileDirectly,
+bool OpenDatabase(std::unique_ptr<MessageQueue>& dbConnection, bool openFileDirectly,
                   const DatabaseEnvironment& env) {
     try {
-        dbConnection = std::make_unique<Connection>(env.resolver);
+        auto file = std::make_unique<FileQueue>(std::make_unique<Connection>(env.resolver),
+                                                env.programFolder);
+        Connection& connection = file->connection();
+        dbConnection = std::move(file);
         env.ui.setBusy(true);
-        dbConnection->open(openFileDirectly ? directConnectionText(env.programFolder)
-                                            : std::string("DSN=") + kDataSourceName,
-                           "", "");
+        connection.open(openFileDirectly ? directConnectionText(env.programFolder)
+                                         : std::string("DSN=") + kDataSourceName,
+                        "", "");
         env.ui.setBusy(false);
         return true;
     } catch (const DbError& e) {

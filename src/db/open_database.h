@@ -4,6 +4,7 @@
 #include <string>
 
 #include "db/connection.h"
+#include "db/message_queue.h"
 
 namespace parlix {
 
@@ -23,10 +24,11 @@ struct DatabaseEnvironment {
     ActivityLog& log;
 };
 
-/// Replaces `dbConnection` with a new connection and opens it: the database file directly when
-/// `openFileDirectly` (the "Vista OS / Windows 7" box), else through the data source. On failure
-/// it writes "DatabaseError: " with the number, then with the description, and returns false.
-bool OpenDatabase(std::unique_ptr<Connection>& dbConnection, bool openFileDirectly,
+/// Replaces `dbConnection` with the queue over a new connection and opens it: the database file
+/// directly when `openFileDirectly` (the "Vista OS / Windows 7" box), else through the data
+/// source. On failure it writes "DatabaseError: " with the number, then with the description,
+/// and returns false.
+bool OpenDatabase(std::unique_ptr<MessageQueue>& dbConnection, bool openFileDirectly,
                   const DatabaseEnvironment& env);
 
 /// The connection text of the direct file connection for a program folder.

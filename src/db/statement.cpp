@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <utility>
+
 #include "db/db_error.h"
 
 namespace parlix {
@@ -54,6 +56,16 @@ Value columnValue(sqlite3_stmt* stmt, int i) {
 }
 
 Statement::Statement(sqlite3* db, const std::string& sql, const std::vector<Value>& params)
+    : Statement(db, sql, &params) {}
+
+Statement Statement::prepared(sqlite3* db, const std::string& sql) {
+    return Statement(db, sql, nullptr);
+}
+
+Statement::Statement(Statement&& other) noexcept
+    : m_db(other.m_db), m_stmt(std::exchange(other.m_stmt, nullptr)) {}
+
+Statement::Statement(sqlite3* db, const std::string& sql, const std::vector<Value>* params)
     : m_db(db) {
     int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &m_stmt, nullptr);
     if (rc != SQLITE_OK) {
@@ -63,7 +75,9 @@ Statement::Statement(sqlite3* db, const std::string& sql, const std::vector<Valu
         throw DbError(kDbBadQuery, "The statement is empty");
     }
     try {
-        bindValues(db, m_stmt, params);
+        if (params != nullptr) {
+            bindValues(db, m_stmt, *params);
+        }
     } catch (const DbError&) {
         // The destructor does not run for a constructor that throws.
         sqlite3_finalize(m_stmt);
@@ -84,6 +98,14 @@ bool Statement::step() {
         return false;
     }
     raiseEngineError(m_db, rc, sqlite3_sql(m_stmt));
+}
+
+int Statement::run(const std::vector<Value>& params) {
+    sqlite3_reset(m_stmt);
+    bindValues(m_db, m_stmt, params);
+    while (step()) {
+    }
+    return sqlite3_changes(m_db);
 }
 
 int Statement::columnCount() const {

@@ -5,15 +5,15 @@
 #include <optional>
 
 #include "base/clock.h"
+#include "base/continue_on_error.h"
 #include "base/date_time.h"
 #include "base/file.h"
 #include "base/random.h"
 #include "base/text.h"
 #include "base/ui.h"
-#include "db/recordset.h"
-#include "db/transaction.h"
 #include "dispatch/message_format.h"
 #include "model/form_model.h"
+#include "sys/folder_lock.h"
 #include "transport/code_page.h"
 #include "transport/gateway_url.h"
 #include "transport/http_client.h"
@@ -51,8 +51,7 @@ const SenderProfile kSingleFileProfile{.suffix = "_NWM",
                                        .debitRefusedLog = "Message Sent but Balance not Deducted ",
                                        .debitRefusedTail = " , Contect to your vendor"};
 
-BatchSender::BatchSender(FormModel& form, const AppEnvironment& env)
-    : m_form(form), m_env(env), m_marker(env.programFolder) {}
+BatchSender::BatchSender(FormModel& form, const AppEnvironment& env) : m_form(form), m_env(env) {}
 
 void BatchSender::SendSmsSingleFile_NWT(const std::string& senderId) {
     send(kBatchProfile, kBatchRowLimit, senderId + "\r\n" + senderId);
@@ -60,6 +59,61 @@ void BatchSender::SendSmsSingleFile_NWT(const std::string& senderId) {
 
 void BatchSender::SendSmsSingleFile() {
     send(kSingleFileProfile, static_cast<long>(m_form.singleBatchSize), "");
+}
+
+bool BatchSender::readyToTake() {
+    if (m_held && !settleHeld("Dispatch error: ")) {
+        m_form.writeLog("Dispatch error: the rows of the batch could not be settled");
+        return false;
+    }
+    return settleLeftOvers(Status::Deleted, "Interrupted batch: ");
+}
+
+bool BatchSender::settleHeld(const std::string& logPrefix) {
+    if (!m_held) {
+        return true;
+    }
+    const Status to =
+        m_held->to.value_or(m_held->batch.reaching ? Status::DelSent : Status::Queued);
+    int rows = 0;
+    if (!tryStep([&] { rows = m_form.queue().settleBatch(m_held->batch, to); })) {
+        return false;
+    }
+    const std::string count = logPrefix + std::to_string(rows) + " messages ";
+    const std::string marked = "marked " + std::string(statusText(to));
+    m_form.writeLog(m_held->to               ? count + marked
+                    : m_held->batch.reaching ? count + "may have reached the gateway, " + marked
+                                             : count + "back in the queue");
+    m_held.reset();
+    return true;
+}
+
+bool BatchSender::settleLeftOvers(Status reached, const std::string& logPrefix) {
+    if (!m_env.sendLock.take()) {
+        if (!m_waitLogged) {
+            m_form.writeLog("Another Parlix program sends from " + m_env.programFolder +
+                            "; this one sends once that one stops");
+            m_waitLogged = true;
+        }
+        return false;
+    }
+    Interrupted left;
+    if (!tryStep([&] { left = m_form.queue().settleInterrupted(reached); })) {
+        return false;
+    }
+    if (left.marked) {
+        m_form.writeLog(logPrefix + std::to_string(left.reached) +
+                        " messages may have reached the gateway, marked " +
+                        std::string(statusText(reached)));
+    }
+    if (left.requeued > 0) {
+        m_form.writeLog(logPrefix + std::to_string(left.requeued) + " messages back in the queue");
+    }
+    if (!left.markerKept.empty()) {
+        m_form.writeLog(logPrefix + "the batch marker stays: " + left.markerKept);
+        return false;
+    }
+    return true;
 }
 
 void BatchSender::resumeSerial(const std::string& userId) {
@@ -76,60 +130,50 @@ void BatchSender::resumeSerial(const std::string& userId) {
     }
 }
 
-void BatchSender::markDiscarded(Recordset& rs) {
-    rs.setField("QDateTime", isoDate(m_env.clock.now()));
-    rs.setField("Status", std::string(statusText(Status::Discarded)));
-    rs.update();
-}
-
-BatchSender::Batch BatchSender::collect(const SenderProfile& profile, Recordset& rs) {
+std::vector<RowTaken> BatchSender::collect(const SenderProfile& profile,
+                                           const std::vector<QueuedRow>& rows, Taken& taken) {
     const std::string userId = m_form.text("txtUserId");
-    Batch batch;
+    std::vector<RowTaken> marks;
     bool goOn = true;
-    while (!rs.eof() && goOn) {
-        Value message = rs.field("Message");
-        std::string mobile = rs.field("Mobileno").toText();
+    for (size_t i = 0; i < rows.size() && goOn; ++i) {
+        const QueuedRow& row = rows[i];
+        const std::string mobile = row.mobile.toText();
+        const DateTime now = m_env.clock.now();
         // A row without text or a usable number is discarded: nothing goes out for it, so it
         // must not be reported sent nor carry another message's id. A '#' or a line break in the
         // number would split the record and send the text elsewhere, or make the gateway refuse
         // every batch it is in.
-        if (message.isNull() || message.toText().empty() ||
+        if (row.message.isNull() || row.message.toText().empty() ||
             characterCount(mobile) < profile.minNumberLength ||
             mobile.find_first_of("#\r\n") != std::string::npos) {
-            markDiscarded(rs);
+            marks.push_back({row.key, Status::Discarded, isoDate(now), {}, {}, {}});
         } else {
-            std::string text = message.toText();
-            int parts = smsParts(characterCount(text));
+            const std::string text = row.message.toText();
+            const int parts = smsParts(characterCount(text));
             // Checked before anything of the row is written, so a message the balance cannot
             // pay for is neither sent nor counted; its row stays queued.
-            if (m_form.smsBalance < batch.partCount + parts) {
+            if (m_form.smsBalance < taken.partCount + parts) {
                 break;
             }
-            batch.partCount += parts;
+            taken.partCount += parts;
             m_form.sentSmsCount += parts;
             m_form.messageSerial += 1;
-            DateTime now = m_env.clock.now();
-            std::string id = messageId(userId, m_form.comportNo, now, m_form.messageSerial);
-            std::string type = m_form.text("Combo2");
-            batch.payload += lastTen(mobile) + "#" + id + "#" + type + "\r\n" +
+            const std::string id = messageId(userId, m_form.comportNo, now, m_form.messageSerial);
+            const std::string type = m_form.text("Combo2");
+            taken.payload += lastTen(mobile) + "#" + id + "#" + type + "\r\n" +
                              normalizeMessageText(text) + "\r\n";
-            if (batch.partCount >= kPartLimit) {
+            if (taken.partCount >= kPartLimit) {
                 goOn = false;
             }
-            rs.setField("MessageID", id);
-            rs.setField("SmsType", type);
-            rs.setField("DelDate", isoTime(now));
-            rs.setField("QDateTime", profile.stampsTime ? isoDateTime(now) : isoDate(now));
-            rs.setField("Status", std::string(statusText(Status::Read)));
-            rs.update();
-            ++batch.rowsTaken;
+            marks.push_back({row.key, Status::Read,
+                             profile.stampsTime ? isoDateTime(now) : isoDate(now), id, type,
+                             isoTime(now)});
         }
-        rs.moveNext();
-        if (!rs.eof()) {
-            batch.payload += profile.separator;
+        if (i + 1 < rows.size()) {
+            taken.payload += profile.separator;
         }
     }
-    return batch;
+    return marks;
 }
 
 std::string BatchSender::payloadFolder(const std::string& userId) {
@@ -141,14 +185,16 @@ std::string BatchSender::payloadFolder(const std::string& userId) {
     return folder;
 }
 
-BatchSender::Batch BatchSender::take(const SenderProfile& profile, long rowLimit) {
-    auto rs = m_form.queue().takeQueued(rowLimit);
-    // One transaction for the batch's row saves: one disk sync per batch, and an error halfway
-    // leaves every row as it was.
-    Transaction tx(*m_form.dbConnection);
-    Batch batch = collect(profile, *rs);
-    tx.commit();
-    return batch;
+BatchSender::Taken BatchSender::take(const SenderProfile& profile, long rowLimit) {
+    Taken taken;
+    Batch batch = m_form.queue().takeBatch(rowLimit, [&](const std::vector<QueuedRow>& rows) {
+        taken = Taken{};
+        return collect(profile, rows, taken);
+    });
+    if (!batch.keys.empty()) {
+        m_held = Held{std::move(batch), std::nullopt};
+    }
+    return taken;
 }
 
 BatchSender::PayloadFile BatchSender::writePayload(const std::string& path,
@@ -175,62 +221,73 @@ void BatchSender::showCounts(const SenderProfile& profile, int partCount) {
 }
 
 bool BatchSender::upload(const SenderProfile& profile, const PayloadFile* header,
-                         const PayloadFile& message, const std::string& stamp, long rows,
+                         const PayloadFile& message, const std::string& stamp,
                          const std::string& userId) {
     PayloadUploader uploader(m_env.uploader, m_env.ui);
+    auto keepClaim = [this](bool) {
+        if (m_held) {
+            m_form.queue().renew(m_held->batch);
+        }
+    };
     if (header != nullptr) {
         // Only the message file's outcome counts: the header's is overwritten by it.
         uploader.httpConnectSingle(header->path, header->bytes, stamp + "_TAG",
-                                   m_form.serverAddress, userId);
+                                   m_form.serverAddress, userId, keepClaim);
     }
     const std::string flag = stamp + std::string(profile.suffix);
-    // From the last piece on, the gateway may hold the whole batch: the marker says so before it
-    // is posted, so that a crash or an Exit from then on never sends the batch again.
+    // From the last piece on, the gateway may hold the whole batch: the batch is marked so
+    // before it is posted, so that a crash, an Exit or a lost reply from then on never sends the
+    // batch again.
     return uploader.httpConnectSingle(message.path, message.bytes, flag, m_form.serverAddress,
-                                      userId, [&] { m_marker.write(flag, rows); });
+                                      userId, [&](bool last) {
+                                          if (last && m_held) {
+                                              m_form.queue().markReaching(m_held->batch, flag);
+                                          } else {
+                                              keepClaim(last);
+                                          }
+                                      });
 }
 
 void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::string& header) {
-    m_uploadCompleted = false;
     const std::string userId = m_form.text("txtUserId");
     const std::string folder = payloadFolder(userId);
     if (!m_serialResumed) {
         resumeSerial(userId);
         m_serialResumed = true;
     }
-    const Batch batch = take(profile, rowLimit);
+    const Taken taken = take(profile, rowLimit);
     const PayloadFile message =
-        writePayload(folder + "/" + userId + std::string(profile.suffix) + ".SMS", batch.payload);
+        writePayload(folder + "/" + userId + std::string(profile.suffix) + ".SMS", taken.payload);
     std::optional<PayloadFile> headerFile;
     if (profile.withHeader) {
         headerFile = writePayload(folder + "/" + userId + "_TAG.SMS", header);
     }
-    showCounts(profile, batch.partCount);
+    showCounts(profile, taken.partCount);
     m_form.uploadOk = false;
     std::string stamp;
-    if (batch.partCount != 0) {
+    if (taken.partCount != 0) {
         stamp = batchStamp(m_env.clock.now(), m_env.random.next());
-        m_form.uploadOk = upload(profile, headerFile ? &*headerFile : nullptr, message, stamp,
-                                 batch.rowsTaken, userId);
-        m_uploadCompleted = m_form.uploadOk;
+        m_form.uploadOk =
+            upload(profile, headerFile ? &*headerFile : nullptr, message, stamp, userId);
     }
     if (!m_form.uploadOk) {
         if (profile.logsFailedUpload) {
-            m_form.writeLog("Sent: Failed " + std::to_string(batch.partCount) + " " +
+            m_form.writeLog("Sent: Failed " + std::to_string(taken.partCount) + " " +
                             generalDateTime(m_env.clock.now()));
         }
         // A refused upload sent nothing: the rows go back to the queue.
-        if (profile.logsFailedUpload || batch.partCount != 0) {
-            settle(Status::Queued);
-        }
+        settle(Status::Queued);
         return;
     }
-    debit(profile, batch.partCount, stamp);
+    debit(profile, taken.partCount, stamp);
 }
 
 void BatchSender::settle(Status to) {
-    m_form.queue().settleTaken(to);
-    m_marker.clear();
+    if (m_held) {
+        m_held->to = to;
+        m_form.queue().settleBatch(m_held->batch, to);
+        m_held.reset();
+    }
 }
 
 void BatchSender::debit(const SenderProfile& profile, int partCount, const std::string& stamp) {

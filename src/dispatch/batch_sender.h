@@ -1,16 +1,15 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "db/message_queue.h"
-#include "dispatch/batch_marker.h"
 #include "model/app_environment.h"
 
 namespace parlix {
 
 class FormModel;
-class Recordset;
 
 /// What sets the two senders apart. Everything else about a batch is the same for both.
 struct SenderProfile {
@@ -41,7 +40,8 @@ extern const SenderProfile kBatchProfile;
 extern const SenderProfile kSingleFileProfile;
 
 /// The senders: each turns queued rows into one payload, has it uploaded and debited, and
-/// settles the rows' status by the outcome.
+/// settles the rows' status by the outcome. A batch's rows stay in its hands until they are
+/// settled; no new batch is taken before that.
 class BatchSender {
 public:
     BatchSender(FormModel& form, const AppEnvironment& env);
@@ -51,14 +51,29 @@ public:
     /// The single-file sender.
     void SendSmsSingleFile();
 
-    /// Whether the current batch's upload was accepted, for settling after an error.
-    bool uploadCompleted() const { return m_uploadCompleted; }
+    /// Whether a new batch may be taken: this program holds the right to send from its folder,
+    /// and whatever an earlier batch or an interrupted run left taken is settled first. What
+    /// cannot be settled is logged, and nothing is taken until it is.
+    bool readyToTake();
+    /// Settles the batch in hand, after a failure or at Exit: by the status its outcome chose
+    /// when it had one, else "DelSent" once it may have reached the gateway and "Queued" before.
+    /// Logs, after `logPrefix`, what it did; false when it could not, and the batch stays in hand.
+    bool settleHeld(const std::string& logPrefix);
+    /// Settles what an interrupted run left taken: the rows of a marked batch to `reached`, the
+    /// others back to "Queued"; nothing when another program sends from the folder. Logs what it
+    /// did after `logPrefix`; false when it could not.
+    bool settleLeftOvers(Status reached, const std::string& logPrefix);
 
 private:
-    struct Batch {
+    /// The rows taken and the status their settle is to give them, once the outcome chose one.
+    struct Held {
+        Batch batch;
+        std::optional<Status> to;
+    };
+
+    struct Taken {
         std::string payload;
         int partCount = 0;
-        long rowsTaken = 0;
     };
 
     /// A payload file as written: its path and its bytes in the payload code page.
@@ -71,27 +86,27 @@ private:
     /// The folder of the payload files, made when missing; raises for a user id that cannot
     /// name a file.
     std::string payloadFolder(const std::string& userId);
-    /// Takes the queued rows of one batch, all their saves in one transaction.
-    Batch take(const SenderProfile& profile, long rowLimit);
-    Batch collect(const SenderProfile& profile, Recordset& rs);
+    /// Takes the rows of one batch and writes their records.
+    Taken take(const SenderProfile& profile, long rowLimit);
+    std::vector<RowTaken> collect(const SenderProfile& profile, const std::vector<QueuedRow>& rows,
+                                  Taken& taken);
     PayloadFile writePayload(const std::string& path, const std::string& utf8);
     /// The sent counter and, when the balance does not exceed the batch, the balance box.
     void showCounts(const SenderProfile& profile, int partCount);
     /// Uploads the header file (when there is one) and the message file; the message file's
     /// outcome.
     bool upload(const SenderProfile& profile, const PayloadFile* header, const PayloadFile& message,
-                const std::string& stamp, long rows, const std::string& userId);
-    void markDiscarded(Recordset& rs);
+                const std::string& stamp, const std::string& userId);
     void debit(const SenderProfile& profile, int partCount, const std::string& stamp);
     void resumeSerial(const std::string& userId);
-    /// Settles the rows taken and removes the batch's marker.
+    /// Settles the batch in hand to `to`.
     void settle(Status to);
 
     FormModel& m_form;
     const AppEnvironment& m_env;
-    BatchMarker m_marker;
-    bool m_uploadCompleted = false;
+    std::optional<Held> m_held;
     bool m_serialResumed = false;
+    bool m_waitLogged = false;
 };
 
 }  // namespace parlix

@@ -1,7 +1,6 @@
 #include "dispatch/dispatch_tick.h"
 
 #include "base/clock.h"
-#include "base/continue_on_error.h"
 #include "base/date_time.h"
 #include "base/text.h"
 #include "base/ui.h"
@@ -46,14 +45,9 @@ void DispatchTick::SendMessage_Timer() {
 void DispatchTick::recover(const OutsideFailure& e) {
     m_form.writeLog(std::string("Dispatch error: ") + e.what() + " " +
                     generalDateTime(m_env.clock.now()));
-    // Rows taken for this batch must not stay "Read", where the next start would delete them:
-    // once the gateway has the payload they count as sent, before that they are queued again.
-    Status status = m_sender.uploadCompleted() ? Status::DelSent : Status::Queued;
-    bool settled = tryStep([&] { m_form.queue().settleTaken(status); });
-    if (settled) {
-        tryStep([&] { BatchMarker(m_env.programFolder).clear(); });
-    }
-    if (!settled) {
+    // The batch's rows must not stay taken: before its last piece went they are queued again,
+    // after it the gateway may hold them and they are never sent twice.
+    if (!m_sender.settleHeld("Dispatch error: ")) {
         m_form.writeLog("Dispatch error: the rows of the batch could not be settled");
     }
     m_form.uploadOk = false;
@@ -61,6 +55,9 @@ void DispatchTick::recover(const OutsideFailure& e) {
 
 void DispatchTick::DecideSendSMS() {
     constexpr long kCountLimit = 5000;
+    if (!m_sender.readyToTake()) {
+        return;
+    }
     long n = m_form.queue().countQueued(kCountLimit);
     m_env.ui.doEvents();
     if (n > 0) {

@@ -87,6 +87,8 @@ void Login::saveLoginToDatabase() {
 
 std::string Login::checkServers() {
     std::string reply;
+    int passes = 0;
+    const int firstServer = m_form.serverNo == 0 ? 1 : m_form.serverNo;
     while (true) {
         if (m_form.serverNo == 0) {
             m_form.serverNo = 1;
@@ -122,6 +124,9 @@ std::string Login::checkServers() {
         }
         m_form.serverAddress.clear();
         m_form.serverNo = static_cast<std::int16_t>(nextServer(m_form.serverNo));
+        if (m_form.serverNo == firstServer && ++passes == m_env.serverPasses) {
+            return reply;
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 namespace parlix {
 
 class Clock;
+class FolderLock;
 class HttpClient;
 class Ipv4Table;
 class ProcessTable;
@@ -32,8 +33,13 @@ struct AppEnvironment {
     HttpClient& uploader;
     SettingsStore& settings;
     RegistryStore& registry;
+    /// The right to send from the program folder.
+    FolderLock& sendLock;
     /// The program's configuration file: server hosts, timeouts, payload code page.
     TransportConfig config;
+    /// Passes over the gateway servers that one Connect makes before it fails; 0 for as many as
+    /// it takes, as an operator watching the window expects.
+    int serverPasses = 0;
 };
 
 }  // namespace parlix

@@ -139,11 +139,11 @@ void FormModel::observe(Observer observer) {
     m_observers.push_back(std::move(observer));
 }
 
-MessageQueue FormModel::queue() {
+MessageQueue& FormModel::queue() {
     if (!dbConnection) {
         throw DbError(kDbNotOpen, "The database connection is not open");
     }
-    return MessageQueue(*dbConnection);
+    return *dbConnection;
 }
 
 void FormModel::onLogEntry(std::function<void(const std::string&)> listener) {

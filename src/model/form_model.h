@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "base/activity_log.h"
-#include "db/connection.h"
 #include "db/message_queue.h"
 #include "model/element.h"
 
@@ -76,11 +75,12 @@ public:
     /// Puts `line` and one line break on top of `txt_msg`, above at most 3000 older characters.
     void prependToLog(const std::string& line);
 
-    /// The queue repository over `dbConnection`; raises DbError when there is no connection.
-    MessageQueue queue();
+    /// The queue repository of `dbConnection`; raises DbError when there is no connection.
+    MessageQueue& queue();
 
     // Values shared by the window's subsystems.
-    std::unique_ptr<Connection> dbConnection;
+    /// The connection to the queue database, with every statement the program runs on it.
+    std::unique_ptr<MessageQueue> dbConnection;
     std::int32_t smsBalance = 0;
     std::string serverAddress;
     std::int16_t serverNo = 0;

@@ -7,7 +7,6 @@
 #include "base/date_time.h"
 #include "base/text.h"
 #include "base/ui.h"
-#include "db/transaction.h"
 #include "model/form_model.h"
 #include "transport/gateway_url.h"
 #include "transport/http_client.h"
@@ -96,36 +95,34 @@ void DeliveryReports::download() {
 }
 
 void DeliveryReports::applyReports(const std::vector<std::string>& pieces) {
-    MessageQueue queue = m_form.queue();
+    MessageQueue& queue = m_form.queue();
     long unreadable = 0;
     std::string firstUnreadable;
     for (size_t start = 0; start < pieces.size(); start += kChunk) {
         size_t end = std::min(pieces.size(), start + kChunk);
         size_t nonEmpty = 0;
-        {
-            Transaction tx(*m_form.dbConnection);
-            for (size_t i = start; i < end; ++i) {
-                if (pieces[i].empty()) {
-                    continue;
-                }
-                ++nonEmpty;
-                std::vector<std::string> fields = split(pieces[i], ",");
-                if (fields.size() < 4) {
-                    continue;
-                }
-                std::string time = trimSpaces(fields[2]);
-                std::optional<std::string> iso = deliveryTimeToIso(time);
-                if (!iso) {
-                    if (unreadable++ == 0) {
-                        firstUnreadable = trimSpaces(fields[0]) + " (" + time + ")";
-                    }
-                    continue;
-                }
-                queue.applyReport(trimSpaces(fields[0]), trimSpaces(fields[1]),
-                                  trimSpaces(fields[3]), *iso);
+        std::vector<DeliveryReport> reports;
+        for (size_t i = start; i < end; ++i) {
+            if (pieces[i].empty()) {
+                continue;
             }
-            tx.commit();
+            ++nonEmpty;
+            std::vector<std::string> fields = split(pieces[i], ",");
+            if (fields.size() < 4) {
+                continue;
+            }
+            std::string time = trimSpaces(fields[2]);
+            std::optional<std::string> iso = deliveryTimeToIso(time);
+            if (!iso) {
+                if (unreadable++ == 0) {
+                    firstUnreadable = trimSpaces(fields[0]) + " (" + time + ")";
+                }
+                continue;
+            }
+            reports.push_back(
+                {trimSpaces(fields[0]), trimSpaces(fields[1]), trimSpaces(fields[3]), *iso});
         }
+        queue.applyReports(reports);
         // Events run outside the transaction, so an Exit pressed meanwhile finds nothing open.
         for (size_t i = 0; i < nonEmpty; ++i) {
             m_env.ui.doEvents();

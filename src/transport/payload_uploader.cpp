@@ -19,7 +19,7 @@ constexpr const char* kUploadPath = "/Parlix/PostDataZSM.ASP";
 bool PayloadUploader::httpConnectSingle(const std::string& tcfname, std::string_view payload,
                                         const std::string& Flnm, const std::string& serverAddress,
                                         const std::string& userId,
-                                        const std::function<void()>& beforeLastPiece) {
+                                        const std::function<void(bool last)>& beforePiece) {
     std::string text(payload);
     ZlibCodec{}.CompressString(text, kCompressionLevel);
     const std::string hex = StringToHex(text);
@@ -32,13 +32,16 @@ bool PayloadUploader::httpConnectSingle(const std::string& tcfname, std::string_
         if (pos + kPieceSize >= all.size()) {
             break;
         }
+        if (beforePiece) {
+            beforePiece(false);
+        }
         if (!postPiece(all.substr(pos, kPieceSize), false, Flnm, serverAddress, userId)) {
             return false;
         }
         pos += kPieceSize;
     }
-    if (beforeLastPiece) {
-        beforeLastPiece();
+    if (beforePiece) {
+        beforePiece(true);
     }
     return postPiece(all.substr(pos), true, Flnm, serverAddress, userId);
 }

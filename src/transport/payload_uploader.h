@@ -19,16 +19,16 @@ public:
 
     /// Uploads `payload`, the bytes of the payload file `tcfname`, under the flag text `Flnm`
     /// to the gateway host `serverAddress` as user `userId` (sent untrimmed). The file is
-    /// rewritten with the hex text first. `beforeLastPiece` runs just before the last piece is
-    /// posted, the moment after which the gateway may hold the whole file; what it raises stops
-    /// the upload there. Returns the new value of uploadOk: true when the gateway answered every
-    /// piece as expected, false after a refused piece, which shows "Send Fail!" once and sends
-    /// nothing more. File errors (FileError) and failed transfers (TransferError) are thrown to
-    /// the caller.
+    /// rewritten with the hex text first. `beforePiece` runs just before each piece is posted,
+    /// told whether it is the last, after which the gateway may hold the whole file; what it
+    /// raises stops the upload there. Returns the new value of uploadOk: true when the gateway
+    /// answered every piece as expected, false after a refused piece, which shows "Send Fail!" once
+    /// and sends nothing more. File errors (FileError) and failed transfers (TransferError) are
+    /// thrown to the caller.
     bool httpConnectSingle(const std::string& tcfname, std::string_view payload,
                            const std::string& Flnm, const std::string& serverAddress,
                            const std::string& userId,
-                           const std::function<void()>& beforeLastPiece = {});
+                           const std::function<void(bool last)>& beforePiece = {});
 
     static constexpr size_t kPieceSize = 2048;
 

@@ -71,6 +71,10 @@ struct Fault {
     int copies[2];          // copies of each message the gateway may receive in all
 };
 
+const std::string kRequeued = "Dispatch error: 100 messages back in the queue";
+const std::string kReached =
+    "Dispatch error: 100 messages may have reached the gateway, marked DelSent";
+
 // clang-format off
 const Fault kFaults[] = {
     {"every server refusing", "refuse=1", true, {"Queued", "Queued"}, {"Server: NOT Connected", "Server: NOT Connected"}, {1, 1}},
@@ -80,13 +84,16 @@ const Fault kFaults[] = {
     {"an unreadable login reply", "garbage=1&path=/Parlix/Logonchks.asp", false, {"Queued", "Queued"}, {"Login: Fail!", "Login: Fail!"}, {1, 1}},
     {"a login reply past what the client takes", "reply=logonyes%7C%7C75&reply_bytes=16777217&path=/Parlix/Logonchks.asp", false, {"Queued", "Queued"}, {"Login: Fail!", "Login: Fail!"}, {1, 1}},
     {"piece 3 refused", "refuse_piece=3", false, {"Queued", "Queued"}, {"Send Fail!", "Send Fail!"}, {1, 1}},
-    {"the connection cut mid-upload", "cut=1&path=/Parlix/PostDataZSM.ASP", false, {"Queued", "Queued"}, {"Dispatch error: ", "Dispatch error: "}, {1, 1}},
-    {"an upload slower than the timeout", "delay_ms=2500&path=/Parlix/PostDataZSM.ASP", false, {"Queued", "Queued"}, {"Dispatch error: ", "Dispatch error: "}, {1, 1}},
-    // The gateway has the whole payload but its last reply is lost: the rows go again.
-    {"a lost final upload reply", "complete_reply=error", false, {"Queued", "Queued"}, {"Send Fail!", "Send Fail!"}, {2, 2}},
+    {"the connection cut mid-upload", "cut=1&path=/Parlix/PostDataZSM.ASP", false, {"Queued", "Queued"}, {kRequeued, kRequeued}, {1, 1}},
+    {"an upload slower than the timeout", "delay_ms=2500&path=/Parlix/PostDataZSM.ASP", false, {"Queued", "Queued"}, {kRequeued, kRequeued}, {1, 1}},
+    // The gateway has the whole payload: a lost reply to the last piece never sends it again,
+    // while a reply that refuses it does.
+    {"the last piece's reply cut", "cut=1&match=Status%3D1*_NW&path=/Parlix/PostDataZSM.ASP", false, {"DelSent", "DelSent"}, {kReached, kReached}, {1, 1}},
+    {"the last piece's reply past the timeout", "delay_ms=2500&match=Status%3D1*_NW&path=/Parlix/PostDataZSM.ASP", false, {"DelSent", "DelSent"}, {kReached, kReached}, {1, 1}},
+    {"a refusing final upload reply", "complete_reply=error", false, {"Queued", "Queued"}, {"Send Fail!", "Send Fail!"}, {2, 2}},
     {"a refused debit", "refuse_debit=1", false, {"Queued", "DelSent"}, {"Sent: Faile ", "Message Sent but Balance not Deducted "}, {2, 1}},
-    {"a debit cut in transit", "cut=1&path=/Parlix/Debit.asp", false, {"DelSent", "DelSent"}, {"Dispatch error: ", "Dispatch error: "}, {1, 1}},
-    {"a debit slower than the timeout", "delay_ms=2500&path=/Parlix/Debit.asp", false, {"DelSent", "DelSent"}, {"Dispatch error: ", "Dispatch error: "}, {1, 1}},
+    {"a debit cut in transit", "cut=1&path=/Parlix/Debit.asp", false, {"DelSent", "DelSent"}, {kReached, kReached}, {1, 1}},
+    {"a debit slower than the timeout", "delay_ms=2500&path=/Parlix/Debit.asp", false, {"DelSent", "DelSent"}, {kReached, kReached}, {1, 1}},
 };
 // clang-format on
 

@@ -12,6 +12,7 @@
 #include "support/queue_db.h"
 #include "support/sys_fakes.h"
 #include "support/temp_dir.h"
+#include "sys/folder_lock.h"
 #include "sys/registry_keys.h"
 #include "sys/registry_store.h"
 #include "sys/settings_store.h"
@@ -32,7 +33,7 @@ public:
         HttpClient& post = realUploader ? *realUploader : static_cast<HttpClient&>(uploader);
         app = std::make_unique<SendMsg>(AppEnvironment{programDir.str(), "parlix", ui, clock,
                                                        random, processes, ipTable, get, post,
-                                                       settings, registry, config});
+                                                       settings, registry, sendLock, config});
         return *app;
     }
     /// From the next start(), requests go through real HTTP clients instead of the fakes.
@@ -106,6 +107,7 @@ public:
     FakeHttpClient uploader;
     SettingsStore settings{settingsDir.str()};
     RegistryStore registry{programDir.str() + "/registry.dat"};
+    FolderLock sendLock{programDir.str()};
     TransportConfig config;
     std::unique_ptr<HttpClient> realTransfer;
     std::unique_ptr<HttpClient> realUploader;

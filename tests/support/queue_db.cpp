@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "base/text.h"
-#include "db/message_queue.h"
+#include "db/file_queue.h"
 #include "db/open_database.h"
 #include "db/statement.h"
 #include "support/temp_dir.h"
@@ -24,7 +24,7 @@ std::string templateFile(bool upgraded) {
     const std::string path = dir.str() + (upgraded ? "/upgraded.mdb" : "/plain.mdb");
     if (!std::filesystem::exists(path)) {
         auto db = createDatabaseFile(path, kDatabasePassword);
-        MessageQueue queue(*db);
+        FileQueue queue(*db, dir.str());
         queue.createTables();
         if (upgraded) {
             queue.upgradeSchema();
@@ -42,6 +42,10 @@ std::unique_ptr<Connection> makeQueueDatabase(const std::string& folder,
     auto db = std::make_unique<Connection>();
     db->openFile(path, kDatabasePassword);
     return db;
+}
+
+Connection& fileConnection(MessageQueue& queue) {
+    return dynamic_cast<FileQueue&>(queue).connection();
 }
 
 std::int64_t enqueue(Connection& db, const Value& mobile, const Value& message,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/message_queue.h"
 
 namespace parlix {
 
@@ -24,6 +25,9 @@ namespace parlix::test {
 std::unique_ptr<Connection> makeQueueDatabase(const std::string& folder,
                                               const std::string& fileName = "SMSDB.MDB",
                                               bool upgraded = true);
+
+/// The connection under a queue in a database file.
+Connection& fileConnection(MessageQueue& queue);
 
 /// Inserts a queued message and returns its key.
 std::int64_t enqueue(Connection& db, const Value& mobile, const Value& message,

@@ -20,6 +20,19 @@ namespace parlix::sim {
 
 namespace {
 
+/// Whether `text` holds the parts of `pattern` between its '*'s, in that order.
+bool holdsInOrder(const std::string& text, const std::string& pattern) {
+    size_t at = 0;
+    for (const std::string& part : split(pattern, "*")) {
+        at = text.find(part, at);
+        if (at == std::string::npos) {
+            return false;
+        }
+        at += part.size();
+    }
+    return true;
+}
+
 constexpr const char* kDebitPassword = "pelurvintas";
 constexpr const char* kOpenSenderIdReply = "ZENTROCAOPENSENDERID";
 constexpr size_t kPieceSize = 2048;
@@ -107,7 +120,7 @@ GatewayReply Gateway::handle(const GatewayRequest& request) {
     auto found = m_serverFaults.find(request.server);
     const ServerFaults sf = found == m_serverFaults.end() ? ServerFaults{} : found->second;
     if ((sf.path.empty() || iequals(sf.path, request.path)) &&
-        request.target.find(sf.match) != std::string::npos) {
+        holdsInOrder(request.target, sf.match)) {
         reply.delayMs = sf.delayMs;
         if (sf.reply) {
             reply.body = *sf.reply;

@@ -37,7 +37,7 @@ struct GatewayReply {
 
 /// Faults of one simulated server. Delay, garbage, cut and reply apply to every gateway request
 /// on the server, or only to those on the path `path` and whose target (path and query) holds
-/// `match`, when they are set.
+/// `match`, when they are set; a '*' in `match` stands for any text.
 struct ServerFaults {
     std::optional<std::string> checkReply;
     int delayMs = 0;

@@ -15,9 +15,9 @@
 #include "csv.h"
 #include "db/connection.h"
 #include "db/db_error.h"
+#include "db/file_queue.h"
 #include "db/message_queue.h"
 #include "db/open_database.h"
-#include "db/transaction.h"
 
 namespace parlix {
 namespace {
@@ -96,17 +96,18 @@ Options parse(int argc, char** argv) {
     return o;
 }
 
-std::unique_ptr<Connection> openQueue(const Options& o) {
+std::unique_ptr<MessageQueue> openQueue(const Options& o) {
+    const std::string path = findFileIgnoringCase(o.db);
     auto db = std::make_unique<Connection>();
-    db->openFile(findFileIgnoringCase(o.db), o.password);
-    return db;
+    db->openFile(path, o.password);
+    return std::make_unique<FileQueue>(std::move(db), folderOf(path));
 }
 
-void insertMessage(Connection& db, const std::string& mobile, const std::string& text) {
-    MessageQueue(db).enqueue(Value(mobile), text.empty() ? Value() : Value(text));
+Value textOrNull(const std::string& text) {
+    return text.empty() ? Value() : Value(text);
 }
 
-int importCsv(Connection& db, const std::string& file) {
+int importCsv(MessageQueue& queue, const std::string& file) {
     std::string content;
     try {
         content = readFile(file);
@@ -125,19 +126,16 @@ int importCsv(Connection& db, const std::string& file) {
         iequals(rows[0].fields[1], "message")) {
         rows.erase(rows.begin());
     }
+    std::vector<std::pair<Value, Value>> messages;
     for (const CsvRecord& r : rows) {
         if (r.fields.size() != 2) {
             std::cerr << "parlix-queue: " << file << ", line " << r.line << ": expected 2 fields "
                       << "(mobile,message), found " << r.fields.size() << "; nothing was queued\n";
             return 2;
         }
+        messages.emplace_back(Value(r.fields[0]), textOrNull(r.fields[1]));
     }
-    // One transaction: an import is queued whole or not at all.
-    Transaction tx(db);
-    for (const CsvRecord& r : rows) {
-        insertMessage(db, r.fields[0], r.fields[1]);
-    }
-    tx.commit();
+    queue.enqueueAll(messages);  // one transaction: queued whole or not at all
     std::cout << "queued " << rows.size() << " messages\n";
     return 0;
 }
@@ -145,13 +143,13 @@ int importCsv(Connection& db, const std::string& file) {
 int run(const Options& o) {
     if (o.command == "create") {
         auto db = createDatabaseFile(o.db, o.password);
-        MessageQueue(*db).createTables();
+        FileQueue(*db, folderOf(o.db)).createTables();
         std::cout << "created " << o.db << "\n";
         return 0;
     }
-    auto db = openQueue(o);
+    auto queue = openQueue(o);
     if (o.command == "upgrade") {
-        MessageQueue(*db).upgradeSchema();
+        queue->upgradeSchema();
         std::cout << "upgraded " << o.db << "\n";
         return 0;
     }
@@ -159,7 +157,7 @@ int run(const Options& o) {
         if (o.args.size() != 2) {
             throw UsageError("enqueue needs MOBILE and TEXT");
         }
-        insertMessage(*db, o.args[0], o.args[1]);
+        queue->enqueue(Value(o.args[0]), textOrNull(o.args[1]));
         std::cout << "queued 1 message\n";
         return 0;
     }
@@ -167,25 +165,27 @@ int run(const Options& o) {
         if (o.args.size() != 1) {
             throw UsageError("import needs one CSV file");
         }
-        return importCsv(*db, o.args[0]);
+        return importCsv(*queue, o.args[0]);
     }
-    MessageQueue queue(*db);
     std::optional<std::string> status;
     if (!o.status.empty()) {
         status = o.status;
     }
     if (o.command == "count") {
         if (status) {
-            std::cout << queue.count(status) << "\n";
+            std::cout << queue->count(status) << "\n";
             return 0;
         }
-        for (const auto& [text, n] : queue.countByStatus()) {
+        long total = 0;
+        for (const auto& [text, n] : queue->countByStatus()) {
             std::cout << (text.empty() ? "(none)" : text) << "\t" << n << "\n";
+            total += n;
         }
+        std::cout << "total\t" << total << "\n";
         return 0;
     }
     if (o.command == "list") {
-        for (const QueueRow& row : queue.list(status, o.limit)) {
+        for (const QueueRow& row : queue->list(status, o.limit)) {
             std::cout << row.id << "\t" << row.status << "\t" << row.mobile << "\t" << row.message
                       << "\n";
         }
