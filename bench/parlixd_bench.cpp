@@ -123,8 +123,8 @@ int run(long queued) {
     Daemon d(f);
     // The message file's last piece has arrived (the header's comes first); its reply waits.
     auto messageFileArrived = [&] {
-        for (const test::JsonValue& b : sim.batches().array()) {
-            if (b["kind"].str() != "TAG") {
+        for (const test::Json& b : sim.batches()) {
+            if (b.at("kind").get<std::string>() != "TAG") {
                 return true;
             }
         }

@@ -142,8 +142,9 @@ TEST(SendMsg, AReloadedConfigurationReachesBothClientsAndTheNextServerCheck) {
     config.timeouts = {123, 456};
     config.payloadCodePage = "CP1251";
     app.reloadConfig(config);
-    EXPECT_EQ(fx.transfer.timeouts.connectMs + fx.uploader.timeouts.totalMs, 579);
-    EXPECT_EQ(fx.uploader.timeouts.connectMs + fx.transfer.timeouts.totalMs, 579);
+    for (const HttpTimeouts& given : {fx.transfer.timeouts, fx.uploader.timeouts}) {
+        EXPECT_EQ(std::pair(given.connectMs, given.totalMs), std::pair(123L, 456L));
+    }
     EXPECT_EQ(app.form().serverAddress + app.environment().config.payloadCodePage, "CP1251");
 }
 
@@ -174,6 +175,9 @@ TEST(SystemPorts, FoldersComeFromTheOptionsTheEnvironmentOrTheExecutable) {
     auto ports = SystemPorts::open(ui, {program.str(), program.str() + "/s", "parlix", &clock});
     AppEnvironment env = ports.value()->environment();
     EXPECT_EQ(env.programFolder + env.ownName, program.str() + "parlix");
+    // Each run's generator has a seed of its own, so two installations draw different numbers.
+    auto other = SystemPorts::open(ui, {program.str(), "", "parlix", &clock});
+    EXPECT_NE(env.random.next(), other.value()->environment().random.next());
     EXPECT_EQ(&env.clock, &clock);
     EXPECT_EQ(ports.value()->registry().filePath() + ports.value()->settings().filePath("A"),
               program.str() + "/registry.dat" + program.str() + "/s/A.ini");

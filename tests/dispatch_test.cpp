@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <random>
+#include <thread>
 
 #include "db/db_error.h"
 #include "dispatch/dispatch_tick.h"
 #include "login/login.h"
 #include "support/app_fixture.h"
 #include "support/queue_db.h"
+#include "sys/folder_lock.h"
 #include "transport/hex.h"
 #include "transport/zlib_codec.h"
 
@@ -111,15 +113,18 @@ TEST_F(DispatchTest, ARowDiscardedIsDatedAndCarriesNoId) {
     f().setText("TXT_SENDERID", "ALPHA");
     enqueue(*db, "123456789", "nine digits");
     enqueue(*db, "1234567890", "ten digits");
+    enqueue(*db, "12345#67890", "a # would split the record");
     tick();
     EXPECT_EQ(db->scalar("SELECT group_concat(Status || QDateTime || coalesce(MessageID, '')) FROM "
                          "MessageQueue"),
-              Value("Discarded2026-12-06,Sent2026-12-06 15:04:05demo54321-261206-1504-1"));
+              Value("Discarded2026-12-06,Sent2026-12-06 15:04:05demo54321-261206-1504-1,"
+                    "Discarded2026-12-06"));
     f().setText("TXT_SENDERID", "");
     enqueue(*db, Value(), "");
+    enqueue(*db, "1#2", "split");
     fx.uploader.requests.clear();
     tick();
-    EXPECT_EQ(countExact(*db, "Discarded"), 2);
+    EXPECT_EQ(countExact(*db, "Discarded"), 4);
     EXPECT_TRUE(fx.uploader.requests.empty());
     EXPECT_EQ(fx.logLines().back(), "Sent: Failed 0 12/6/2026 3:04:05 PM");
 }
@@ -282,6 +287,95 @@ TEST_F(DispatchTest, TheBatchMarkerDecidesWhatAnExitOrAFailureLeaves) {
         EXPECT_FALSE(std::filesystem::exists(marker));
         EXPECT_GT(pieces, 1);
     }
+}
+
+// Settling a batch can fail while another writer holds the write lock past the busy timeout:
+// the batch keeps its marker and its rows, the next tick takes nothing until they are settled,
+// and a kill in the batch after it loses none of that batch's rows.
+TEST_F(DispatchTest, ABatchThatCannotBeSettledHoldsBackTheNextOneAndKeepsItsMarker) {
+    fx.config.busyTimeoutMs = 50;
+    start();
+    f().setText("TXT_SENDERID", "ALPHA");
+    enqueueMany(3, "old");
+    bool lockOnDebit = true;
+    fx.transfer.responder = [&, answer = fx.transfer.responder](const Request& r) {
+        if (has(r.url, "Debit.asp") && lockOnDebit) {
+            db->beginTrans();  // held until the test commits
+        }
+        return answer(r);
+    };
+    tick();
+    const auto marker = fx.programDir / "InFlight.txt";
+    EXPECT_EQ(countExact(*db, "Read"), 3);
+    EXPECT_TRUE(has(test::readFile(marker), "keys=1-3\n"));
+    EXPECT_EQ(fx.logLines().back(), "Dispatch error: the rows of the batch could not be settled");
+    for (int i = 0; i < 40; ++i) {  // inside the lock: they wait for it
+        enqueue(*db, "1234567890", "new");
+    }
+    const size_t posted = fx.uploader.requests.size();
+    tick();
+    EXPECT_EQ(fx.uploader.requests.size(), posted);
+    EXPECT_TRUE(std::filesystem::exists(marker));
+    db->commitTrans();
+    lockOnDebit = false;
+    fx.uploader.responder = [&](const Request& r) -> std::string {
+        if (has(r.url, "_TAG")) {
+            throw test::ProgramEnded();  // killed before the new batch's message file goes
+        }
+        return "done";
+    };
+    EXPECT_THROW(tick(), test::ProgramEnded);
+    EXPECT_EQ(countExact(*db, "Sent") * 100 + countExact(*db, "Read"), 340);
+    start();
+    EXPECT_EQ(countExact(*db, "Sent") * 100 + countExact(*db, "Queued"), 340);
+}
+
+// Another writer changes queued rows while it holds the write lock that the tick needs to take
+// its batch: the tick waits, and sends only the rows still queued once it has the lock.
+TEST_F(DispatchTest, ARowAnOutsideWriterChangedWhileTheBatchWasTakenIsNotSent) {
+    enqueueMany(5, "m");
+    db->beginTrans();
+    db->execute("UPDATE MessageQueue SET Status = 'Hold' WHERE ID IN (2, 4)");
+    std::jthread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        db->commitTrans();
+    });
+    tick();  // counts five rows, then waits for the lock to take the batch
+    EXPECT_EQ(db->scalar("SELECT group_concat(Status) FROM (SELECT Status FROM MessageQueue "
+                         "ORDER BY ID)"),
+              Value("Sent,Hold,Sent,Hold,Sent"));
+    EXPECT_TRUE(has(lastRequest(), "DebitSMS=3&"));
+}
+
+// Two programs on one folder: the one that holds the folder sends, the other waits and says so,
+// touches no row, and sends once the first has stopped.
+TEST_F(DispatchTest, ASecondSenderOnTheFolderWaitsUntilTheFirstStops) {
+    AppEnvironment env = fx.app->environment();
+    FolderLock secondLock(fx.programDir.str());
+    SendMsg second(AppEnvironment{env.programFolder, env.ownName, env.ui, env.clock, env.random,
+                                  env.processes, env.ipTable, env.transfer, env.uploader,
+                                  env.settings, env.registry, secondLock, env.config});
+    second.Form_Load();
+    FormModel& s = second.form();
+    s.setText("txtUserId", "demo");
+    s.setText("txtUSerPassWord", "pw");
+    s.fire("cmdConnect2", Event::Click);
+    enqueueMany(5, "m");
+    db->execute("UPDATE MessageQueue SET Status = 'Read' WHERE ID = 1");  // the first's batch
+    for (int i = 0; i < 2; ++i) {
+        s.fire("SendMessage", Event::Timer);
+    }
+    EXPECT_EQ(countExact(*db, "Read") * 10 + countExact(*db, "Queued"), 14);
+    EXPECT_TRUE(fx.uploader.requests.empty());
+    const std::string waits = "Another Parlix program sends from " + fx.programDir.str() +
+                              "; this one sends once that one stops\r\n";
+    const std::string log = s.text("txt_msg");
+    EXPECT_EQ(log.find(waits), log.rfind(waits));
+    EXPECT_NE(log.find(waits), std::string::npos);
+    fx.app.reset();  // the first stops
+    fx.sendLock.reset();
+    s.fire("SendMessage", Event::Timer);
+    EXPECT_EQ(countExact(*db, "Sent"), 5);
 }
 
 }  // namespace

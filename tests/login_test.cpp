@@ -148,7 +148,7 @@ TEST_F(LoginTest, AnApostropheAndAnAmpersandInThePasswordArriveIntact) {
     fx.logIn("o'neil", "p'w&x=1");
     EXPECT_EQ(f().smsBalance, 7);
     EXPECT_EQ(db->scalar("SELECT user1 || pass1 FROM ProxyConfig"), Value("o'neilp'w&x=1"));
-    EXPECT_EQ(sim.requests().at(1)["target"].str(),
+    EXPECT_EQ(sim.requests().at(1).at("target").get<std::string>(),
               "/Parlix/Logonchks.asp?UserId=o%27neil&UserPassWord=p%27w%26x%3D1&IP=192.168.1.5,"
               "127.0.0.1,");
 }

@@ -74,9 +74,10 @@ TEST_F(CurlHttpClientTest, RepliesComeBackAsTextAndFailuresNameOnlyTheHost) {
     EXPECT_EQ(client.get(url("/nowhere")), "error: no such request GET /nowhere");
     const std::string reply = client.post(url("/Parlix/PostDataZSM.ASP?ID=x"), "<x/>", "text/xml");
     auto r = sim.requests().at(1);
-    EXPECT_EQ(r["method"].str() + r["contentType"].str() + r["reply"].str(),
+    EXPECT_EQ(r.at("method").get<std::string>() + r.at("contentType").get<std::string>() +
+                  r.at("reply").get<std::string>(),
               "POSTtext/xml" + reply);
-    EXPECT_EQ(r["bodyBytes"].num(), 4);
+    EXPECT_EQ(r.at("bodyBytes").get<long long>(), 4);
     const std::string secret = "/Parlix/Logonchks.asp?UserId=a&UserPassWord=secret123&IP=1";
     // A fault, and what the failure says after the host.
     const std::pair<const char*, const char*> faults[] = {

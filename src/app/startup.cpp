@@ -133,7 +133,7 @@ bool Startup::openDatabase() {
     DatabaseEnvironment dbEnv{
         m_env.programFolder,
         [this](const std::string& name) { return lookupOdbcDsn(m_env.registry, name); }, m_env.ui,
-        m_form};
+        m_form, m_env.config.busyTimeoutMs};
     for (int attempt = 1;; ++attempt) {
         if (OpenDatabase(m_form.dbConnection, m_form.value("Chk_VistaOS") == 1, dbEnv)) {
             return true;

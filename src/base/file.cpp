@@ -65,7 +65,8 @@ std::string folderOf(const std::string& path) {
     return pos == std::string::npos ? "." : (pos == 0 ? "/" : path.substr(0, pos));
 }
 
-void writeFileAtomic(const std::string& path, const std::string& content, mode_t mode) {
+void writeFileAtomic(const std::string& path, const std::string& content) {
+    constexpr mode_t mode = 0600;
     std::string tmp = path + "_new";
     int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
     if (fd < 0) {

@@ -13,8 +13,9 @@ std::string folderOf(const std::string& path);
 
 /// Replaces a file's content so that a crash leaves either the old or the new file, never half
 /// of one: the text goes to a "_new" file that is synced and then renamed over the target, and
-/// the folder is synced so the rename survives a power cut. Throws FileError.
-void writeFileAtomic(const std::string& path, const std::string& content, mode_t mode = 0600);
+/// the folder is synced so the rename survives a power cut; a failed sync fails the write. The
+/// file is readable and writable by its owner only. Throws FileError.
+void writeFileAtomic(const std::string& path, const std::string& content);
 
 /// Every byte of a file. Throws FileError.
 std::string readFile(const std::string& path);

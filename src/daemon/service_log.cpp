@@ -26,8 +26,8 @@ std::string isoTimestamp() {
 void ServiceLog::write(const std::string& entry) {
     std::string line =
         replaceAll(replaceAll(replaceAll(entry, "\r\n", " | "), "\n", " | "), "\r", " | ");
-    std::fprintf(m_out, "%s %s\n", isoTimestamp().c_str(), line.c_str());
-    std::fflush(m_out);
+    std::fprintf(stdout, "%s %s\n", isoTimestamp().c_str(), line.c_str());
+    std::fflush(stdout);
 }
 
 }  // namespace parlix

@@ -9,11 +9,7 @@ namespace parlix {
 /// that the journal keeps it. Line breaks inside an entry become " | ".
 class ServiceLog {
 public:
-    explicit ServiceLog(std::FILE* out = stdout) : m_out(out) {}
     void write(const std::string& entry);
-
-private:
-    std::FILE* m_out;
 };
 
 /// The local time as "2026-12-06T15:04:05.123+01:00".

@@ -14,7 +14,7 @@ namespace {
 
 // Writers outside this program fill the queue at the same time; a locked database is waited
 // for this long before a statement gives up.
-constexpr int kBusyTimeoutMs = 15000;
+constexpr long kBusyTimeoutMs = 15000;
 
 bool fileExists(const std::string& path) {
     struct stat st {};
@@ -91,7 +91,8 @@ std::string findFileIgnoringCase(const std::string& path) {
     return found.empty() ? p : found;
 }
 
-Connection::Connection(DataSourceResolver resolver) : m_resolver(std::move(resolver)) {}
+Connection::Connection(DataSourceResolver resolver)
+    : m_resolver(std::move(resolver)), m_busyTimeoutMs(kBusyTimeoutMs) {}
 
 Connection::~Connection() = default;
 
@@ -130,7 +131,7 @@ void Connection::openFile(const std::string& path, const std::string& key) {
     if (!key.empty()) {
         sqlite3_key(handle->db, key.data(), static_cast<int>(key.size()));
     }
-    sqlite3_busy_timeout(handle->db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(handle->db, static_cast<int>(m_busyTimeoutMs));
     try {
         Statement probe(handle->db, "SELECT count(*) FROM sqlite_master");
         probe.step();

@@ -45,6 +45,9 @@ public:
     void openFile(const std::string& path, const std::string& key);
     bool isOpen() const;
     void close();
+    /// How long a statement waits for another writer's lock before it fails; from the next
+    /// open on.
+    void setBusyTimeout(long ms) { m_busyTimeoutMs = ms; }
 
     /// Runs a statement with its values bound to the `?` marks; the number of rows changed.
     int execute(const std::string& sql, const std::vector<Value>& params = {});
@@ -63,6 +66,7 @@ public:
 private:
     DataSourceResolver m_resolver;
     std::shared_ptr<DbHandle> m_handle;
+    long m_busyTimeoutMs;
 };
 
 /// Finds a file whose name matches the last component of `path` without regard to case, in the

@@ -19,6 +19,7 @@ bool OpenDatabase(std::unique_ptr<MessageQueue>& dbConnection, bool openFileDire
         auto file = std::make_unique<FileQueue>(std::make_unique<Connection>(env.resolver),
                                                 env.programFolder);
         Connection& connection = file->connection();
+        connection.setBusyTimeout(env.busyTimeoutMs);
         dbConnection = std::move(file);
         env.ui.setBusy(true);
         connection.open(openFileDirectly ? directConnectionText(env.programFolder)

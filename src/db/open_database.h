@@ -22,6 +22,8 @@ struct DatabaseEnvironment {
     DataSourceResolver resolver;
     Ui& ui;
     ActivityLog& log;
+    /// How long a statement waits for another writer's lock.
+    long busyTimeoutMs = 15000;
 };
 
 /// Replaces `dbConnection` with the queue over a new connection and opens it: the database file

@@ -104,7 +104,7 @@ RegistryStore::RegistryStore(std::string filePath, Writer writer)
     : m_path(std::move(filePath)), m_writer(std::move(writer)) {
     if (!m_writer) {
         m_writer = [](const std::string& path, const std::string& content) {
-            writeFileAtomic(path, content, 0600);
+            writeFileAtomic(path, content);
         };
     }
 }

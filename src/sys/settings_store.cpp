@@ -105,7 +105,7 @@ SettingsStore::SettingsStore(std::string folder, Writer writer)
     : m_folder(std::move(folder)), m_writer(std::move(writer)) {
     if (!m_writer) {
         m_writer = [](const std::string& path, const std::string& content) {
-            writeFileAtomic(path, content, 0600);
+            writeFileAtomic(path, content);
         };
     }
 }

@@ -119,12 +119,4 @@ std::string toPayloadCodePage(std::string_view utf8, const std::string& codePage
     return std::move(conv).value().convert(utf8);
 }
 
-std::string fromPayloadCodePage(std::string_view bytes, const std::string& codePage) {
-    Result<CodePageConverter> conv = CodePageConverter::open(codePage, "UTF-8");
-    if (!conv) {
-        throw std::invalid_argument(conv.error().message);
-    }
-    return std::move(conv).value().convert(bytes);
-}
-
 }  // namespace parlix

@@ -36,8 +36,4 @@ private:
 /// when the code page is unknown.
 std::string toPayloadCodePage(std::string_view utf8, const std::string& codePage);
 
-/// Bytes of the payload code page as UTF-8. Throws std::invalid_argument when the code page is
-/// unknown.
-std::string fromPayloadCodePage(std::string_view bytes, const std::string& codePage);
-
 }  // namespace parlix

@@ -64,13 +64,15 @@ Result<TransportConfig> loadTransportConfig(const std::string& path) {
     const auto& values = read.value();
     TransportConfig config;
     for (const auto& [key, value] : values) {
-        if (key == "http.connect_timeout_ms" || key == "http.total_timeout_ms") {
+        if (key == "http.connect_timeout_ms" || key == "http.total_timeout_ms" ||
+            key == "db.busy_timeout_ms") {
             Result<long> ms = parseTimeout(key, value);
             if (!ms) {
                 return ms.error();
             }
             (key == "http.connect_timeout_ms" ? config.timeouts.connectMs
-                                              : config.timeouts.totalMs) = ms.value();
+             : key == "http.total_timeout_ms" ? config.timeouts.totalMs
+                                              : config.busyTimeoutMs) = ms.value();
         } else if (key == "payload.codepage") {
             if (!CodePageConverter::open("UTF-8", value)) {
                 return Error{EINVAL, "payload.codepage: unknown code page \"" + value + "\""};

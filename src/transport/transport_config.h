@@ -20,8 +20,10 @@ inline constexpr const char* kConfigFileName = "parlix.conf";
 ///   http.total_timeout_ms    time for a whole request and its reply, default 60000
 ///   payload.codepage         8-bit code page of payload files (iconv name), default WINDOWS-1252
 ///   server1.host .. server5.host   host (and ":port") of the gateway servers, default empty
+///   db.busy_timeout_ms       time a statement waits for another writer's lock, default 15000
 struct TransportConfig {
     HttpTimeouts timeouts;
+    long busyTimeoutMs = 15000;
     std::string payloadCodePage = kDefaultPayloadCodePage;
     std::array<std::string, 5> serverHosts;
 };

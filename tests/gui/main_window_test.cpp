@@ -177,8 +177,9 @@ TEST(WindowEndToEndTest, ConnectSendsThroughBothSendersAppliesReportsAndExits) {
         QCoreApplication::sendEvent(timer, &tick);
     }
     std::string received;
-    for (const JsonValue& m : sim.messages().array()) {
-        received += m["kind"].str() + " " + m["senderId"].str() + " " + m["text"].str() + "; ";
+    for (const Json& m : sim.messages()) {
+        received += m.at("kind").get<std::string>() + " " + m.at("senderId").get<std::string>() +
+                    " " + m.at("text").get<std::string>() + "; ";
     }
     EXPECT_EQ(received, "NWT ALPHA Hello; NWM  Hello; ");
     const char* rows =

@@ -169,8 +169,9 @@ TEST_F(LiveDispatchTest, EveryOddQueueRowIsSentAsWrittenOrLeftWithAClearStatus) 
     }
     EXPECT_EQ(drain(1), 1);
     std::map<std::string, std::string> byText;  // the number and id each text was received with
-    for (const test::JsonValue& m : sim.messages().array()) {
-        byText[m["text"].str()] += m["number"].str() + " " + m["messageId"].str();
+    for (const test::Json& m : sim.messages()) {
+        byText[m.at("text").get<std::string>()] +=
+            m.at("number").get<std::string>() + " " + m.at("messageId").get<std::string>();
     }
     std::int64_t id = 0;
     long sent = 0;
@@ -187,7 +188,7 @@ TEST_F(LiveDispatchTest, EveryOddQueueRowIsSentAsWrittenOrLeftWithAClearStatus) 
     }
     EXPECT_EQ(static_cast<long>(byText.size()), sent);
     // 10,000 characters are five parts; every other sent message one.
-    EXPECT_EQ(sim.debits().at(0)["parts"].num(), sent - 1 + 5);
+    EXPECT_EQ(sim.debits().at(0).at("parts").get<long long>(), sent - 1 + 5);
 }
 
 // The program folder, the database with it, is a 2 MB tmpfs that a file then fills.
@@ -204,7 +205,7 @@ TEST_F(LiveDispatchTest, AFullDiskFailsTheTickCleanlyAndSendingResumesOnceThereI
     EXPECT_EQ(drain(1), -1);
     EXPECT_EQ(logged("Dispatch error: "), 1);
     EXPECT_EQ(auditOf("full-").status("Queued"), 200);
-    EXPECT_TRUE(sim.messages().array().empty());
+    EXPECT_TRUE(sim.messages().empty());
 
     std::filesystem::remove(folder + "/filler");
     EXPECT_EQ(drain(1), 1);

@@ -7,7 +7,7 @@
 
 #include "db/connection.h"
 #include "db/open_database.h"
-#include "support/json_value.h"
+#include "support/gateway_sim_process.h"
 #include "support/queue_db.h"
 
 namespace parlix::reliability {
@@ -23,12 +23,12 @@ struct Audit {
 };
 
 /// Audits the rows whose Message starts with `prefix` against the gateway's messages.
-inline Audit audit(Connection& db, const test::JsonValue& messages, const std::string& prefix) {
+inline Audit audit(Connection& db, const test::Json& messages, const std::string& prefix) {
     Audit a;
     std::set<std::string> received;
-    for (const test::JsonValue& m : messages.array()) {
-        if (m["text"].str().starts_with(prefix)) {
-            a.duplicates += received.insert(m["text"].str()).second ? 0 : 1;
+    for (const test::Json& m : messages) {
+        if (m.at("text").get<std::string>().starts_with(prefix)) {
+            a.duplicates += received.insert(m.at("text").get<std::string>()).second ? 0 : 1;
         }
     }
     a.receivedDistinct = static_cast<long>(received.size());

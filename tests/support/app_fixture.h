@@ -29,11 +29,12 @@ public:
     /// Creates the window's logic over the current fakes (again, for a "next start").
     SendMsg& start() {
         app.reset();
+        sendLock = std::make_unique<FolderLock>(programDir.str());  // a new run's own
         HttpClient& get = realTransfer ? *realTransfer : static_cast<HttpClient&>(transfer);
         HttpClient& post = realUploader ? *realUploader : static_cast<HttpClient&>(uploader);
         app = std::make_unique<SendMsg>(AppEnvironment{programDir.str(), "parlix", ui, clock,
                                                        random, processes, ipTable, get, post,
-                                                       settings, registry, sendLock, config});
+                                                       settings, registry, *sendLock, config});
         return *app;
     }
     /// From the next start(), requests go through real HTTP clients instead of the fakes.
@@ -107,7 +108,7 @@ public:
     FakeHttpClient uploader;
     SettingsStore settings{settingsDir.str()};
     RegistryStore registry{programDir.str() + "/registry.dat"};
-    FolderLock sendLock{programDir.str()};
+    std::unique_ptr<FolderLock> sendLock;
     TransportConfig config;
     std::unique_ptr<HttpClient> realTransfer;
     std::unique_ptr<HttpClient> realUploader;

@@ -45,18 +45,18 @@ GatewaySimProcess::~GatewaySimProcess() {
     m_child->wait(std::chrono::seconds(5));
 }
 
-JsonValue GatewaySimProcess::get(const std::string& pathAndQuery) {
-    return JsonValue::parse(m_control->get("http://" + host() + pathAndQuery));
+Json GatewaySimProcess::get(const std::string& pathAndQuery) {
+    return Json::parse(m_control->get("http://" + host() + pathAndQuery));
 }
 
-JsonValue GatewaySimProcess::post(const std::string& pathAndQuery) {
-    return JsonValue::parse(m_control->post("http://" + host() + pathAndQuery, "", "text/plain"));
+Json GatewaySimProcess::post(const std::string& pathAndQuery) {
+    return Json::parse(m_control->post("http://" + host() + pathAndQuery, "", "text/plain"));
 }
 
 void GatewaySimProcess::postOrThrow(const std::string& pathAndQuery) {
-    if (JsonValue reply = post(pathAndQuery); reply.has("error")) {
+    if (Json reply = post(pathAndQuery); reply.contains("error")) {
         throw std::runtime_error("gateway-sim refused " + pathAndQuery + ": " +
-                                 reply["error"].str());
+                                 reply.at("error").get<std::string>());
     }
 }
 

@@ -2,16 +2,19 @@
 
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "support/child_process.h"
 #include "support/fakes.h"
-#include "support/json_value.h"
 #include "support/temp_dir.h"
 #include "transport/curl_http_client.h"
 
 namespace parlix::test {
+
+/// What gateway-sim's control API reports.
+using Json = nlohmann::json;
 
 /// An account as gateway-sim's control API takes it.
 struct SimAccount {
@@ -46,16 +49,16 @@ public:
     }
 
     /// GET or POST of a control path such as "/_sim/requests"; the parsed JSON reply.
-    JsonValue get(const std::string& pathAndQuery);
-    JsonValue post(const std::string& pathAndQuery);
+    Json get(const std::string& pathAndQuery);
+    Json post(const std::string& pathAndQuery);
 
     void addAccount(const SimAccount& account);
     /// POST /_sim/faults with the given query, e.g. "server=3&refuse=1"; throws when refused.
     void setFaults(const std::string& query) { postOrThrow("/_sim/faults?" + query); }
-    JsonValue requests() { return get("/_sim/requests")["requests"]; }
-    JsonValue messages() { return get("/_sim/messages")["messages"]; }
-    JsonValue batches() { return get("/_sim/batches")["batches"]; }
-    JsonValue debits() { return get("/_sim/debits")["debits"]; }
+    Json requests() { return get("/_sim/requests")["requests"]; }
+    Json messages() { return get("/_sim/messages")["messages"]; }
+    Json batches() { return get("/_sim/batches")["batches"]; }
+    Json debits() { return get("/_sim/debits")["debits"]; }
 
 private:
     void postOrThrow(const std::string& pathAndQuery);
