@@ -136,7 +136,7 @@ Batch FileQueue::takeBatch(long limit, const Chooser& choose) {
         if (changed != 1) {
             throw DbError(kDbRowChanged, "Row cannot be located for updating: row " +
                                              std::to_string(row.key) +
-                                             " was not offered or is no longer queued");
+                                             " was not offered or is not queued");
         }
         if (row.status == Status::Read) {
             batch.keys.push_back(row.key);

@@ -108,8 +108,8 @@ public:
     using Chooser = std::function<std::vector<RowTaken>(const std::vector<QueuedRow>&)>;
     /// Takes a batch in one write transaction: `choose` is offered the first `limit` rows still
     /// queued, in the order they were queued, and what it returns is written into those rows. A
-    /// row no longer queued is neither offered nor written; what `choose` raises leaves every
-    /// row as it was. The rows it made "Read".
+    /// row whose status another writer changed is neither offered nor written; what `choose`
+    /// raises leaves every row as it was. The rows it made "Read".
     virtual Batch takeBatch(long limit, const Chooser& choose) = 0;
     /// Records durably that the batch may reach the gateway from now on, just before its last
     /// piece goes; `name` names it in the record. Raises when that cannot be recorded, and then
