@@ -352,9 +352,10 @@ TEST_F(DispatchTest, ARowAnOutsideWriterChangedWhileTheBatchWasTakenIsNotSent) {
 TEST_F(DispatchTest, ASecondSenderOnTheFolderWaitsUntilTheFirstStops) {
     AppEnvironment env = fx.app->environment();
     FolderLock secondLock(fx.programDir.str());
-    SendMsg second(AppEnvironment{env.programFolder, env.ownName, env.ui, env.clock, env.random,
-                                  env.processes, env.ipTable, env.transfer, env.uploader,
-                                  env.settings, env.registry, secondLock, env.config});
+    SendMsg second(AppEnvironment{env.programFolder, env.ownName, env.installation, env.ui,
+                                  env.clock, env.random, env.processes, env.ipTable, env.transfer,
+                                  env.uploader, env.settings, env.registry, secondLock,
+                                  env.config});
     second.Form_Load();
     FormModel& s = second.form();
     s.setText("txtUserId", "demo");

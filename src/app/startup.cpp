@@ -132,8 +132,13 @@ void Startup::applyProxy() {
 bool Startup::openDatabase() {
     DatabaseEnvironment dbEnv{
         m_env.programFolder,
-        [this](const std::string& name) { return lookupOdbcDsn(m_env.registry, name); }, m_env.ui,
-        m_form, m_env.config.busyTimeoutMs};
+        [this](const std::string& name) { return lookupOdbcDsn(m_env.registry, name); },
+        m_env.ui,
+        m_form,
+        m_env.config.busyTimeoutMs,
+        m_env.config.queueUrl,
+        m_env.installation,
+        m_env.config.leaseSeconds};
     for (int attempt = 1;; ++attempt) {
         if (OpenDatabase(m_form.dbConnection, m_form.value("Chk_VistaOS") == 1, dbEnv)) {
             return true;
@@ -164,16 +169,25 @@ void Startup::settleQueue() {
 }
 
 void Startup::fixInstallationNumber() {
+    // Installations that share a queue must not share a number, or they would share message ids
+    // and each other's delivery reports: a number another one holds is drawn again.
+    constexpr int kDraws = 50;
     tryStep([&] {
         MessageQueue& queue = m_form.queue();
         Value comport = queue.installationNumber();
-        if (comport.isNull() || trimSpaces(comport.toText()).empty()) {
+        if (!comport.isNull() && !trimSpaces(comport.toText()).empty()) {
+            m_form.comportNo = comport.toText();
+            return;
+        }
+        for (int draw = 0; draw < kDraws; ++draw) {
             std::string number = shortestDecimal(m_env.random.next() * 100000).substr(0, 5);
             m_form.comportNo = number;
-            queue.storeInstallationNumber(number);
-        } else {
-            m_form.comportNo = comport.toText();
+            if (queue.storeInstallationNumber(number)) {
+                return;
+            }
         }
+        m_form.comportNo.clear();
+        m_form.writeLog("No installation number is free in the shared queue");
     });
 }
 

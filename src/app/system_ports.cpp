@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <random>
 
+#include <unistd.h>
+
 #include "transport/transport_config.h"
 
 namespace parlix {
@@ -43,6 +45,7 @@ AppEnvironment SystemPorts::environment() {
     Clock& clock = m_options.clock != nullptr ? *m_options.clock : m_systemClock;
     return AppEnvironment{m_options.programFolder,
                           m_options.ownName,
+                          installationName(m_options.programFolder),
                           m_ui,
                           clock,
                           m_random,
@@ -54,6 +57,14 @@ AppEnvironment SystemPorts::environment() {
                           m_registry,
                           m_sendLock,
                           m_config};
+}
+
+std::string installationName(const std::string& programFolder) {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) {
+        host[0] = '\0';
+    }
+    return std::string(host) + ":" + programFolder;
 }
 
 std::string executableFolder() {

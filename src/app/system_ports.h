@@ -64,6 +64,10 @@ private:
     FolderLock m_sendLock;
 };
 
+/// How an installation is known among those that share a queue: its host name and its program
+/// folder, so a folder copied to make another worker joins as an installation of its own.
+std::string installationName(const std::string& programFolder);
+
 /// The folder of the running executable: the program folder unless the program is given another.
 std::string executableFolder();
 

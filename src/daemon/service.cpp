@@ -22,6 +22,7 @@
 #include "db/connection.h"
 #include "db/db_error.h"
 #include "db/open_database.h"
+#include "db/pg_connection.h"
 #include "model/settings_keys.h"
 #include "sys/registry_keys.h"
 #include "transport/transport_config.h"
@@ -142,9 +143,15 @@ std::optional<int> Service::check() {
                           "no gateway login: run parlixd --login, or give --credentials FILE");
         }
     }
+    const TransportConfig& config = m_ports->environment().config;
     try {
-        Connection probe;
-        probe.open(directConnectionText(folder));
+        if (config.queueUrl.empty()) {
+            Connection probe;
+            probe.open(directConnectionText(folder));
+        } else {
+            PgConnection probe(config.queueUrl, config.busyTimeoutMs);
+            probe.open();
+        }
     } catch (const DbError& e) {
         return refuse(kExitConfig, "the database cannot be opened: " + e.description());
     }
@@ -181,8 +188,9 @@ int Service::serve() {
         uploader.emplace(env.uploader, m_log);
     }
     env.serverPasses = 1;  // a Connect that finds no server waits for the next one
-    SendMsg app(AppEnvironment{env.programFolder, env.ownName, env.ui, env.clock, env.random,
-                               env.processes, env.ipTable, transfer ? *transfer : env.transfer,
+    SendMsg app(AppEnvironment{env.programFolder, env.ownName, env.installation, env.ui, env.clock,
+                               env.random, env.processes, env.ipTable,
+                               transfer ? *transfer : env.transfer,
                                uploader ? *uploader : env.uploader, env.settings, env.registry,
                                env.sendLock, env.config, env.serverPasses});
     FormModel& form = app.form();

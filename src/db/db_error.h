@@ -19,6 +19,10 @@ enum DbErrorNumber : long {
     kDbRowDeleted = 3006,
     kDbNoCurrentRow = 3007,
     kDbNoSuchField = 3008,
+    kDbUnreachable = 3009,
+    kDbServerError = 3010,
+    kDbClaimLost = 3011,
+    kDbDuplicateKey = 3012,
 };
 
 /// What the database layer raises: a number and a description an operator can act on.

@@ -119,6 +119,7 @@ Batch FileQueue::takeBatch(long limit, const Chooser& choose) {
         }
     }
     const std::vector<RowTaken> taken = choose(offered);
+    checkOffered(offered, taken);
     Statement read = Statement::prepared(
         m_db.handle(),
         "UPDATE MessageQueue SET MessageID = ?, SmsType = ?, DelDate = ?, QDateTime = ?, Status "
@@ -233,7 +234,7 @@ Value FileQueue::installationNumber() {
                     "the installation number")[0];
 }
 
-void FileQueue::storeInstallationNumber(const std::string& number) {
+bool FileQueue::storeInstallationNumber(const std::string& number) {
     int changed = m_db.execute(
         "UPDATE ProxyConfig SET comport = ? WHERE rowid = (SELECT min(rowid) FROM ProxyConfig) "
         "AND (comport IS NULL OR trim(comport) = '')",
@@ -243,6 +244,7 @@ void FileQueue::storeInstallationNumber(const std::string& number) {
                       "Row cannot be located for updating: another writer set the installation "
                       "number since it was read");
     }
+    return true;
 }
 
 std::int64_t FileQueue::enqueue(const Value& mobile, const Value& message) {

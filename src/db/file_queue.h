@@ -43,7 +43,7 @@ public:
     void saveLogin(const std::string& userId, const std::string& password,
                    const std::string& serverNo, const std::string& serverHost) override;
     Value installationNumber() override;
-    void storeInstallationNumber(const std::string& number) override;
+    bool storeInstallationNumber(const std::string& number) override;
 
     std::int64_t enqueue(const Value& mobile, const Value& message) override;
     std::vector<std::int64_t> enqueueAll(

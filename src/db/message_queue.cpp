@@ -1,5 +1,9 @@
 #include "db/message_queue.h"
 
+#include <set>
+
+#include "db/db_error.h"
+
 namespace parlix {
 
 std::string_view statusText(Status status) {
@@ -18,6 +22,20 @@ std::string_view statusText(Status status) {
             return "Discarded";
     }
     return {};
+}
+
+void checkOffered(const std::vector<QueuedRow>& offered, const std::vector<RowTaken>& taken) {
+    std::set<std::int64_t> keys;
+    for (const QueuedRow& row : offered) {
+        keys.insert(row.key);
+    }
+    for (const RowTaken& row : taken) {
+        if (keys.erase(row.key) == 0) {
+            throw DbError(kDbRowChanged, "Row cannot be located for updating: row " +
+                                             std::to_string(row.key) +
+                                             " was not offered, or twice, for this batch");
+        }
+    }
 }
 
 }  // namespace parlix

@@ -84,6 +84,9 @@ struct DeliveryReport {
     std::string time;
 };
 
+/// Raises DbError when `taken` names a row that is not among `offered`.
+void checkOffered(const std::vector<QueuedRow>& offered, const std::vector<RowTaken>& taken);
+
 /// The queue repository: every statement the programs run on the tables MessageQueue and
 /// ProxyConfig, over the connection it owns. Text compared in a statement ignores case, because
 /// the outside software creates the tables: 'queued' is queued. Everything here raises an
@@ -138,9 +141,10 @@ public:
                            const std::string& serverNo, const std::string& serverHost) = 0;
     /// The installation number, which may be null; raises when there is no row to hold it.
     virtual Value installationNumber() = 0;
-    /// Stores the installation number, provided none is stored yet; raises DbError when another
-    /// writer has set one meanwhile.
-    virtual void storeInstallationNumber(const std::string& number) = 0;
+    /// Stores the installation number, provided none is stored yet: false when another
+    /// installation sharing the queue holds that number. Raises DbError when another writer has
+    /// set this installation's number meanwhile.
+    virtual bool storeInstallationNumber(const std::string& number) = 0;
 
     /// Queues a message; its key.
     virtual std::int64_t enqueue(const Value& mobile, const Value& message) = 0;

@@ -4,6 +4,8 @@
 #include "base/ui.h"
 #include "db/db_error.h"
 #include "db/file_queue.h"
+#include "db/pg_connection.h"
+#include "db/shared_queue.h"
 
 namespace parlix {
 
@@ -16,6 +18,18 @@ std::string directConnectionText(const std::string& programFolder) {
 bool OpenDatabase(std::unique_ptr<MessageQueue>& dbConnection, bool openFileDirectly,
                   const DatabaseEnvironment& env) {
     try {
+        if (!env.queueUrl.empty()) {
+            auto shared = std::make_unique<SharedQueue>(
+                std::make_unique<PgConnection>(env.queueUrl, env.busyTimeoutMs), env.installation,
+                env.leaseSeconds);
+            SharedQueue& queue = *shared;
+            dbConnection = std::move(shared);
+            env.ui.setBusy(true);
+            queue.open();
+            queue.upgradeSchema();
+            env.ui.setBusy(false);
+            return true;
+        }
         auto file = std::make_unique<FileQueue>(std::make_unique<Connection>(env.resolver),
                                                 env.programFolder);
         Connection& connection = file->connection();

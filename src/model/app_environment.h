@@ -22,6 +22,8 @@ struct AppEnvironment {
     std::string programFolder;
     /// The program's own name, as the running-instance check compares it.
     std::string ownName;
+    /// This installation's name among those that share a queue: the host and the program folder.
+    std::string installation;
     Ui& ui;
     Clock& clock;
     Random& random;

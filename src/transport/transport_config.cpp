@@ -73,6 +73,18 @@ Result<TransportConfig> loadTransportConfig(const std::string& path) {
             (key == "http.connect_timeout_ms" ? config.timeouts.connectMs
              : key == "http.total_timeout_ms" ? config.timeouts.totalMs
                                               : config.busyTimeoutMs) = ms.value();
+        } else if (key == "queue.url") {
+            config.queueUrl = value;
+        } else if (key == "queue.lease_s") {
+            long seconds = 0;
+            auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), seconds);
+            if (ec != std::errc() || end != value.data() + value.size() || seconds < 5 ||
+                seconds > kMaxTimeoutMs / 1000) {
+                return Error{EINVAL, "queue.lease_s must be a whole number of seconds from 5 to " +
+                                         std::to_string(kMaxTimeoutMs / 1000) + ", not \"" + value +
+                                         "\""};
+            }
+            config.leaseSeconds = seconds;
         } else if (key == "payload.codepage") {
             if (!CodePageConverter::open("UTF-8", value)) {
                 return Error{EINVAL, "payload.codepage: unknown code page \"" + value + "\""};

@@ -21,9 +21,13 @@ inline constexpr const char* kConfigFileName = "parlix.conf";
 ///   payload.codepage         8-bit code page of payload files (iconv name), default WINDOWS-1252
 ///   server1.host .. server5.host   host (and ":port") of the gateway servers, default empty
 ///   db.busy_timeout_ms       time a statement waits for another writer's lock, default 15000
+///   queue.url                a PostgreSQL connection string or URI: the queue is shared there
+///   queue.lease_s            seconds a worker's claim on a batch lasts unrenewed, default 300
 struct TransportConfig {
     HttpTimeouts timeouts;
     long busyTimeoutMs = 15000;
+    std::string queueUrl;
+    long leaseSeconds = 300;
     std::string payloadCodePage = kDefaultPayloadCodePage;
     std::array<std::string, 5> serverHosts;
 };

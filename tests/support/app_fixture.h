@@ -32,9 +32,9 @@ public:
         sendLock = std::make_unique<FolderLock>(programDir.str());  // a new run's own
         HttpClient& get = realTransfer ? *realTransfer : static_cast<HttpClient&>(transfer);
         HttpClient& post = realUploader ? *realUploader : static_cast<HttpClient&>(uploader);
-        app = std::make_unique<SendMsg>(AppEnvironment{programDir.str(), "parlix", ui, clock,
-                                                       random, processes, ipTable, get, post,
-                                                       settings, registry, *sendLock, config});
+        app = std::make_unique<SendMsg>(AppEnvironment{
+            programDir.str(), "parlix", "test:" + programDir.str(), ui, clock, random, processes,
+            ipTable, get, post, settings, registry, *sendLock, config});
         return *app;
     }
     /// From the next start(), requests go through real HTTP clients instead of the fakes.

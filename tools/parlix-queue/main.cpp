@@ -18,12 +18,14 @@
 #include "db/file_queue.h"
 #include "db/message_queue.h"
 #include "db/open_database.h"
+#include "db/pg_connection.h"
+#include "db/shared_queue.h"
 
 namespace parlix {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: parlix-queue COMMAND [--db FILE] [--password TEXT] ...\n"
+    "usage: parlix-queue COMMAND [--db FILE|URL] [--password TEXT] ...\n"
     "  create                      create a new, empty queue database\n"
     "  upgrade                     add the columns and index the program uses, as its \"Alter "
     "Databse\" button does\n"
@@ -32,7 +34,9 @@ constexpr const char* kUsage =
     "none\n"
     "  count [--status S]          rows per status, or the rows of one status\n"
     "  list [--status S] [--limit N]  rows, newest last\n"
-    "--db defaults to ./SMSDB.MDB; --password defaults to the program's database password;\n"
+    "--db defaults to ./SMSDB.MDB; a postgresql:// URL or a libpq \"key=value\" connection\n"
+    "string names a shared queue instead. --password is the database file's password, by\n"
+    "default the program's own;\n"
     "a lone -- ends the options, for a TEXT that starts with --.\n"
     "  --help, --version           this text, or the version\n"
     "exit codes: 0 done; 2 the database, the file or the queue refused it; 64 bad options.\n";
@@ -97,6 +101,12 @@ Options parse(int argc, char** argv) {
 }
 
 std::unique_ptr<MessageQueue> openQueue(const Options& o) {
+    if (isPostgresTarget(o.db)) {
+        auto shared = std::make_unique<SharedQueue>(std::make_unique<PgConnection>(o.db, 60000),
+                                                    "parlix-queue", 300);
+        shared->open();
+        return shared;
+    }
     const std::string path = findFileIgnoringCase(o.db);
     auto db = std::make_unique<Connection>();
     db->openFile(path, o.password);
@@ -141,16 +151,18 @@ int importCsv(MessageQueue& queue, const std::string& file) {
 }
 
 int run(const Options& o) {
-    if (o.command == "create") {
+    // A connection string may hold a password: it is never echoed.
+    const std::string name = isPostgresTarget(o.db) ? "the shared queue" : o.db;
+    if (o.command == "create" && !isPostgresTarget(o.db)) {
         auto db = createDatabaseFile(o.db, o.password);
         FileQueue(*db, folderOf(o.db)).createTables();
-        std::cout << "created " << o.db << "\n";
+        std::cout << "created " << name << "\n";
         return 0;
     }
     auto queue = openQueue(o);
-    if (o.command == "upgrade") {
-        queue->upgradeSchema();
-        std::cout << "upgraded " << o.db << "\n";
+    if (o.command == "create" || o.command == "upgrade") {
+        o.command == "create" ? queue->createTables() : queue->upgradeSchema();
+        std::cout << o.command << "d " << name << "\n";
         return 0;
     }
     if (o.command == "enqueue") {
