@@ -78,11 +78,17 @@ void PgConnection::open() {
         m_conn = nullptr;
         throw DbError(kDbUnreachable, "The shared queue cannot be reached: " + why);
     }
+    // The server's notices are not this program's to show; its errors come back as DbError.
+    PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
     m_closed = false;
 }
 
 bool PgConnection::isOpen() const {
     return !m_closed;
+}
+
+bool PgConnection::connected() const {
+    return m_conn != nullptr && PQstatus(m_conn) == CONNECTION_OK;
 }
 
 void PgConnection::close() {
@@ -131,7 +137,8 @@ PgTransaction::PgTransaction(PgConnection& db) : m_db(db) {
 }
 
 PgTransaction::~PgTransaction() {
-    if (m_open) {
+    // A connection that broke took its transaction with it: nothing is left to roll back.
+    if (m_open && m_db.connected()) {
         try {
             m_db.run("ROLLBACK");
         } catch (const DbError&) {

@@ -50,6 +50,9 @@ public:
     /// Connects now; raises DbError naming why not.
     void open();
     bool isOpen() const;
+    /// Whether the connection is up now: false after the server went away, until the next
+    /// statement connects afresh.
+    bool connected() const;
     void close();
 
     /// Runs one statement with its values bound to $1, $2, ...; raises DbError.
