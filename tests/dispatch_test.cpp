@@ -206,9 +206,11 @@ TEST_F(DispatchTest, TheBatchSizeFollowsTheQueuedCountAndNoBalanceMeansNoQuery) 
     f().smsBalance = 0;
     f().setEnabled("cmdConnect2", false);
     const size_t lines = fx.logLines().size();
+    fx.clock.sleepMs(61000);
     tick();
     EXPECT_TRUE(f().enabled("cmdConnect2"));
     EXPECT_EQ(fx.logLines().size(), lines);
+    EXPECT_EQ(f().text("Label3"), "03:05:06:PM");  // every tick shows its time
 }
 
 TEST_F(DispatchTest, ATickGoesOnAfterAnOutsideFailureButNeverSwallowsALogicError) {
