@@ -210,7 +210,7 @@ TEST_F(DispatchTest, TheBatchSizeFollowsTheQueuedCountAndNoBalanceMeansNoQuery) 
     tick();
     EXPECT_TRUE(f().enabled("cmdConnect2"));
     EXPECT_EQ(fx.logLines().size(), lines);
-    EXPECT_EQ(f().text("Label3"), "03:05:06:PM");  // every tick shows its time
+    EXPECT_EQ(f().text("Label3"), "03:05:07:PM");  // every tick shows its time
 }
 
 TEST_F(DispatchTest, ATickGoesOnAfterAnOutsideFailureButNeverSwallowsALogicError) {
