@@ -296,9 +296,10 @@ TEST_F(DispatchTest, TheBatchMarkerDecidesWhatAnExitOrAFailureLeaves) {
 // and a kill in the batch after it loses none of that batch's rows.
 TEST_F(DispatchTest, ABatchThatCannotBeSettledHoldsBackTheNextOneAndKeepsItsMarker) {
     fx.config.busyTimeoutMs = 50;
+    balance = 3;  // the first batch takes three rows, the other forty wait
     start();
     f().setText("TXT_SENDERID", "ALPHA");
-    enqueueMany(3, "old");
+    enqueueMany(43, "m");
     bool lockOnDebit = true;
     fx.transfer.responder = [&, answer = fx.transfer.responder](const Request& r) {
         if (has(r.url, "Debit.asp") && lockOnDebit) {
@@ -311,9 +312,8 @@ TEST_F(DispatchTest, ABatchThatCannotBeSettledHoldsBackTheNextOneAndKeepsItsMark
     EXPECT_EQ(countExact(*db, "Read"), 3);
     EXPECT_TRUE(has(test::readFile(marker), "keys=1-3\n"));
     EXPECT_EQ(fx.logLines().back(), "Dispatch error: the rows of the batch could not be settled");
-    for (int i = 0; i < 40; ++i) {  // inside the lock: they wait for it
-        enqueue(*db, "1234567890", "new");
-    }
+    balance = 100;
+    f().smsBalance = 100;
     const size_t posted = fx.uploader.requests.size();
     tick();
     EXPECT_EQ(fx.uploader.requests.size(), posted);
