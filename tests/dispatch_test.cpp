@@ -320,6 +320,13 @@ TEST_F(DispatchTest, ABatchThatCannotBeSettledHoldsBackTheNextOneAndKeepsItsMark
     EXPECT_TRUE(std::filesystem::exists(marker));
     db->commitTrans();
     lockOnDebit = false;
+    // The rows are settled now, but a marker that cannot be removed still holds the next back.
+    std::filesystem::remove(marker);
+    std::filesystem::create_directories(marker / "in the way");
+    tick();
+    EXPECT_EQ(fx.uploader.requests.size(), posted);
+    EXPECT_EQ(countExact(*db, "Sent"), 3);
+    std::filesystem::remove_all(marker);
     fx.uploader.responder = [&](const Request& r) -> std::string {
         if (has(r.url, "_TAG")) {
             throw test::ProgramEnded();  // killed before the new batch's message file goes
