@@ -88,7 +88,7 @@ TEST(Startup, AnInterruptedBatchIsSentAgainOnlyWhenItCannotHaveReachedTheGateway
         {false, "batch=b\nrows=2\n", "Deleted,Queued,Sent,Deleted", "Interrupted batch: 2 messages may have reached the gateway, marked Deleted"},
         {false, "<folder>", "Deleted,Queued,Sent,Deleted", "Interrupted batch: 2 messages may have reached the gateway, marked Deleted|Interrupted batch: the batch marker stays: cannot remove"},
         {true, "", "Queued,Queued,Sent,Queued", "Exit: 2 messages back in the queue"},
-        {true, names1, "DelSent,Queued,Sent,Queued", "Exit: " + reached + "DelSent|Exit: 1 messages back in the queue"}};
+        {true, names1, "Deleted,Queued,Sent,Queued", "Exit: " + reached + "Deleted|Exit: 1 messages back in the queue"}};
     // clang-format on
     AppFixture fx;
     auto db = fx.makeDatabase();

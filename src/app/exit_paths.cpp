@@ -23,10 +23,10 @@ void ExitPaths::closeDatabase() {
 
 void ExitPaths::cmdexit2_Click() {
     m_form.setEnabled("SendMessage", false);
-    // The batch in hand first: what an interrupted run left is settled only once no batch of
-    // this run is taken.
+    // The batch in hand first; what an interrupted run left is settled only once no batch of
+    // this run is taken, as a start settles it.
     if (m_sender.settleHeld("Exit: ")) {
-        m_sender.settleLeftOvers(Status::DelSent, "Exit: ");
+        m_sender.settleLeftOvers(Status::Deleted, "Exit: ");
     }
     closeDatabase();
     m_env.ui.endProgram();
