@@ -34,6 +34,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -146,6 +147,7 @@ test::Json fetchJson(const std::string& url) {
 /// What gateway-sim received of the run's messages.
 struct Delivery {
     long received = 0;
+    long batches = 0;
     long lost = 0;
     long twice = 0;
     long strangers = 0;
@@ -155,11 +157,14 @@ struct Delivery {
 Delivery delivery(test::GatewaySimProcess& sim, long count) {
     Delivery d;
     std::map<std::string, long> arrivals;
+    std::set<std::string> flags;
     const test::Json received = fetchJson("http://" + sim.host() + "/_sim/messages");
     for (const test::Json& m : received.at("messages")) {
         ++arrivals[m.at("number").get<std::string>()];
+        flags.insert(m.at("flag").get<std::string>());
         ++d.received;
     }
+    d.batches = static_cast<long>(flags.size());
     for (long n = 0; n < count; ++n) {
         auto it = arrivals.find(std::to_string(kFirstNumber + n));
         if (it == arrivals.end()) {
@@ -182,6 +187,8 @@ struct Figures {
     double seconds = 0;
     double workerCpu = 0;
     std::optional<double> serverCpu;
+    /// The server's WAL syncs during the run.
+    std::optional<long> walSyncs;
     std::vector<long> peakKb;
     std::vector<int> exitCodes;
     Delivery delivered;
@@ -259,6 +266,20 @@ Figures fileRun(test::GatewaySimProcess& sim, long count) {
     return fig;
 }
 
+/// The server's WAL syncs so far. A backend reports its figures when it ends, at the latest:
+/// they are read once no other connection to the database is left.
+long walSyncs(PgConnection& db) {
+    for (int wait = 0; wait < 50; ++wait) {
+        if (db.run("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database() AND "
+                   "pid <> pg_backend_pid()")
+                .integer(0, 0) == 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return static_cast<long>(db.run("SELECT wal_sync FROM pg_stat_wal").integer(0, 0));
+}
+
 Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int workers, long count) {
     Figures fig;
     fig.queue = "PostgreSQL";
@@ -273,6 +294,7 @@ Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int wo
         queue.enqueueAll({all.begin() + static_cast<long>(i),
                           all.begin() + static_cast<long>(std::min(all.size(), i + kChunk))});
     }
+    queue.close();
     // Every run starts from a table the server has analysed and a checkpoint behind it, so that
     // no run pays for the loading of its queue.
     PgConnection poll(url, 60000);
@@ -282,6 +304,7 @@ Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int wo
     const auto own = static_cast<pid_t>(poll.run("SELECT pg_backend_pid()").integer(0, 0));
     const pid_t postmaster = procCpu(own).value().parent;
 
+    const long syncsBefore = walSyncs(poll);
     std::vector<std::unique_ptr<test::TempDir>> folders;
     for (int w = 0; w < workers; ++w) {
         folders.push_back(workerFolder(sim, url));
@@ -296,6 +319,8 @@ Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int wo
         },
         [&] { return serverCpuSeconds(postmaster) - ticksToSeconds(procCpu(own).value().own); },
         fig);
+    fig.walSyncs = walSyncs(poll) - syncsBefore;
+    queue.open();
     fig.statuses = queue.countByStatus();
     return fig;
 }
@@ -319,11 +344,15 @@ void print(const Figures& f, long count) {
             ? (std::to_string(static_cast<int>(*f.serverCpu * 1e6 / n + 0.5)) + " us").c_str()
             : "none (in the worker)",
         peaks.c_str());
+    if (f.walSyncs && f.delivered.batches > 0) {
+        std::printf("    server: %ld WAL syncs, %.1f a batch\n", *f.walSyncs,
+                    static_cast<double>(*f.walSyncs) / static_cast<double>(f.delivered.batches));
+    }
     std::printf(
-        "    gateway received %ld: lost %ld, received twice %ld, not of the queue %ld; rows: "
-        "%s%s\n",
-        f.delivered.received, f.delivered.lost, f.delivered.twice, f.delivered.strangers,
-        statuses.c_str(), f.drained ? "" : " (NOT DRAINED in time)");
+        "    gateway received %ld in %ld batches: lost %ld, received twice %ld, not of the queue "
+        "%ld; rows: %s%s\n",
+        f.delivered.received, f.delivered.batches, f.delivered.lost, f.delivered.twice,
+        f.delivered.strangers, statuses.c_str(), f.drained ? "" : " (NOT DRAINED in time)");
     std::fflush(stdout);
 }
 
