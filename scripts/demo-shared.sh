@@ -151,8 +151,9 @@ received=$(curl -fsS "$control/messages")
 say "What each worker sent (its log's \"Successfully Sent\"; what the gateway received from it)"
 for n in 1 2 3; do
   log=$demo/worker$n/parlixd.log
-  sent=$(grep -o 'Successfully Sent: [0-9]*' "$log" | awk '{s += $3; b++} END {printf "%d messages in %d batches", s, b}')
-  got=$(grep -o "\"server\":\"$n\"" <<<"$received" | wc -l)
+  sent=$({ grep -o 'Successfully Sent: [0-9]*' "$log" || true; } |
+    awk '{s += $3; b++} END {printf "%d messages in %d batches", s, b}')
+  got=$({ grep -o "\"server\":\"$n\"" <<<"$received" || true; } | wc -l)
   echo "worker $n: $sent; the gateway received $got from it"
 done
 say "What the recovery did"
