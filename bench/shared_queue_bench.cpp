@@ -17,10 +17,15 @@
 // Then it prints the figures against the goals: 3 workers at least 2.7 times one worker, one
 // worker on PostgreSQL at least 95% of one worker on the file, and memory flat: no worker's peak
 // more than 10% above another's, whether it drained 60,000 messages or a third of them.
-// It exits 1 when a message was lost or received twice, or a worker did not stop cleanly.
+// It also prints the server's WAL syncs a batch. It exits 1 when a message was lost or received
+// twice, or a worker did not stop cleanly.
 //
-//   shared_queue_bench [--messages N]    N messages a run, 60000 unless given (at most 100000,
-//                                        what gateway-sim keeps)
+// The workers start together, so their one-second ticks fall together and contend for the
+// machine's cores at the same moments: the hardest case. With --stagger they start a tick's
+// share apart (a third of a second for three), as workers started at other times would run.
+//
+//   shared_queue_bench [--messages N] [--stagger]
+//       N messages a run, 60000 unless given (at most 100000, what gateway-sim keeps)
 #include <curl/curl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -213,15 +218,24 @@ std::unique_ptr<test::TempDir> workerFolder(test::GatewaySimProcess& sim,
     return dir;
 }
 
+/// What the command line chose.
+struct Options {
+    long count = 60000;
+    bool stagger = false;
+};
+
 /// Starts a parlixd on each folder and lets them drain until `busy` says no row is queued or
 /// taken; `serverCpu` (when given) is read just before the start and just after the drain.
-void drain(const std::vector<std::unique_ptr<test::TempDir>>& folders,
+void drain(const Options& options, const std::vector<std::unique_ptr<test::TempDir>>& folders,
            const std::function<bool()>& busy, const std::function<double()>& serverCpu,
            Figures& fig) {
     const double serverBefore = serverCpu ? serverCpu() : 0;
     const auto start = SteadyClock::now();
     std::vector<std::unique_ptr<bench::ParlixdProcess>> workers;
     for (const auto& folder : folders) {
+        if (options.stagger && !workers.empty()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1000) / folders.size());
+        }
         workers.push_back(std::make_unique<bench::ParlixdProcess>(folder->str()));
     }
     while (busy() && SteadyClock::now() - start < kDrainLimit) {
@@ -243,7 +257,8 @@ void drain(const std::vector<std::unique_ptr<test::TempDir>>& folders,
     }
 }
 
-Figures fileRun(test::GatewaySimProcess& sim, long count) {
+Figures fileRun(test::GatewaySimProcess& sim, const Options& options) {
+    const long count = options.count;
     Figures fig;
     fig.queue = "file (SMSDB.MDB)";
     fig.workers = 1;
@@ -256,7 +271,7 @@ Figures fileRun(test::GatewaySimProcess& sim, long count) {
     }
     db->commitTrans();
     drain(
-        folders,
+        options, folders,
         [&] { return test::countExact(*db, "Queued") + test::countExact(*db, "Read") > 0; },
         nullptr, fig);
     for (const test::Row& row :
@@ -280,7 +295,9 @@ long walSyncs(PgConnection& db) {
     return static_cast<long>(db.run("SELECT wal_sync FROM pg_stat_wal").integer(0, 0));
 }
 
-Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int workers, long count) {
+Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int workers,
+                  const Options& options) {
+    const long count = options.count;
     Figures fig;
     fig.queue = "PostgreSQL";
     fig.workers = workers;
@@ -310,7 +327,7 @@ Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int wo
         folders.push_back(workerFolder(sim, url));
     }
     drain(
-        folders,
+        options, folders,
         [&] {
             return poll.run(
                            "SELECT EXISTS (SELECT 1 FROM MessageQueue WHERE lower(Status) IN "
@@ -360,7 +377,8 @@ const char* verdict(bool met) {
     return met ? "met" : "NOT met";
 }
 
-int run(long count) {
+int run(const Options& options) {
+    const long count = options.count;
     curl_global_init(CURL_GLOBAL_DEFAULT);
     test::GatewaySimProcess sim;
     sim.addAccount({"bench", "pw", 1000000000, false, "", "ALPHA"});
@@ -373,9 +391,11 @@ int run(long count) {
         print(fig, count);
         runs.push_back(std::move(fig));
     };
-    measured(fileRun(sim, count));
+    std::printf("%ld messages of 160 characters a run; the workers start %s\n", count,
+                options.stagger ? "a tick's share apart" : "together");
+    measured(fileRun(sim, options));
     for (int workers = 1; workers <= 3; ++workers) {
-        measured(sharedRun(sim, cluster, workers, count));
+        measured(sharedRun(sim, cluster, workers, options));
     }
 
     const double file = runs[0].perSecond(count);
@@ -410,19 +430,22 @@ int run(long count) {
 }  // namespace parlix
 
 int main(int argc, char** argv) {
-    long count = 60000;
+    parlix::Options options;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--messages") == 0 && i + 1 < argc) {
-            count = std::strtol(argv[++i], nullptr, 10);
+            options.count = std::strtol(argv[++i], nullptr, 10);
+        } else if (std::strcmp(argv[i], "--stagger") == 0) {
+            options.stagger = true;
         } else {
-            count = 0;
+            options.count = 0;
             break;
         }
     }
-    if (count <= 0 || count > parlix::kSimKeeps) {
-        std::fprintf(stderr, "usage: shared_queue_bench [--messages N]   (0 < N <= %ld)\n",
+    if (options.count <= 0 || options.count > parlix::kSimKeeps) {
+        std::fprintf(stderr,
+                     "usage: shared_queue_bench [--messages N] [--stagger]   (0 < N <= %ld)\n",
                      parlix::kSimKeeps);
         return 64;
     }
-    return parlix::run(count);
+    return parlix::run(options);
 }
