@@ -206,9 +206,11 @@ TEST_F(DispatchTest, TheBatchSizeFollowsTheQueuedCountAndNoBalanceMeansNoQuery) 
     f().smsBalance = 0;
     f().setEnabled("cmdConnect2", false);
     const size_t lines = fx.logLines().size();
+    fx.clock.sleepMs(61000);
     tick();
     EXPECT_TRUE(f().enabled("cmdConnect2"));
     EXPECT_EQ(fx.logLines().size(), lines);
+    EXPECT_EQ(f().text("Label3"), "03:05:07:PM");  // every tick shows its time
 }
 
 TEST_F(DispatchTest, ATickGoesOnAfterAnOutsideFailureButNeverSwallowsALogicError) {
@@ -294,9 +296,10 @@ TEST_F(DispatchTest, TheBatchMarkerDecidesWhatAnExitOrAFailureLeaves) {
 // and a kill in the batch after it loses none of that batch's rows.
 TEST_F(DispatchTest, ABatchThatCannotBeSettledHoldsBackTheNextOneAndKeepsItsMarker) {
     fx.config.busyTimeoutMs = 50;
+    balance = 3;  // the first batch takes three rows, the other forty wait
     start();
     f().setText("TXT_SENDERID", "ALPHA");
-    enqueueMany(3, "old");
+    enqueueMany(43, "m");
     bool lockOnDebit = true;
     fx.transfer.responder = [&, answer = fx.transfer.responder](const Request& r) {
         if (has(r.url, "Debit.asp") && lockOnDebit) {
@@ -309,15 +312,21 @@ TEST_F(DispatchTest, ABatchThatCannotBeSettledHoldsBackTheNextOneAndKeepsItsMark
     EXPECT_EQ(countExact(*db, "Read"), 3);
     EXPECT_TRUE(has(test::readFile(marker), "keys=1-3\n"));
     EXPECT_EQ(fx.logLines().back(), "Dispatch error: the rows of the batch could not be settled");
-    for (int i = 0; i < 40; ++i) {  // inside the lock: they wait for it
-        enqueue(*db, "1234567890", "new");
-    }
+    balance = 100;
+    f().smsBalance = 100;
     const size_t posted = fx.uploader.requests.size();
     tick();
     EXPECT_EQ(fx.uploader.requests.size(), posted);
     EXPECT_TRUE(std::filesystem::exists(marker));
     db->commitTrans();
     lockOnDebit = false;
+    // The rows are settled now, but a marker that cannot be removed still holds the next back.
+    std::filesystem::remove(marker);
+    std::filesystem::create_directories(marker / "in the way");
+    tick();
+    EXPECT_EQ(fx.uploader.requests.size(), posted);
+    EXPECT_EQ(countExact(*db, "Sent"), 3);
+    std::filesystem::remove_all(marker);
     fx.uploader.responder = [&](const Request& r) -> std::string {
         if (has(r.url, "_TAG")) {
             throw test::ProgramEnded();  // killed before the new batch's message file goes

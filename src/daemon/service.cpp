@@ -312,9 +312,7 @@ std::optional<std::string> askLine(const char* prompt, bool hidden, bool& stoppe
             line += c;
         }
     }
-    if (signals >= 0) {
-        ::close(signals);
-    }
+    ::close(signals);
     if (hidden && terminal) {
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
         std::cerr << "\n";
