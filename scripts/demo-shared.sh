@@ -22,6 +22,8 @@ pgbin=$(pg_config --bindir)
 cluster=
 declare -A workers=()
 pids=()
+# shellcheck source=scripts/gateway-sim.sh
+source "$root/scripts/gateway-sim.sh"
 
 say() { printf '== %s\n' "$*"; }
 
@@ -72,16 +74,7 @@ csv=$demo/queue.csv
 "$queue" import --db "$conn" "$csv"
 
 say "Starting gateway-sim"
-"$sim" --port 0 >"$demo/gateway-sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do
-  grep -q "listening" "$demo/gateway-sim.log" 2>/dev/null && break
-  sleep 0.1
-done
-line=$(grep -m1 "listening" "$demo/gateway-sim.log")
-main=$(sed -E 's/.*listening on ([0-9.:]+).*/\1/' <<<"$line")
-port_of() { sed -E "s/.* $1=([0-9]+).*/\1/" <<<"$line"; }
-control="http://$main/_sim"
+start_gateway_sim "$demo/gateway-sim.log"
 curl -fsS -d "" "$control/accounts?user=$user&password=$password&balance=1000000&dr=no&notice=&senderids=PARLIX" >/dev/null
 # Worker N talks to simulated server N, so the gateway tells the workers apart, and the held
 # reply is worker 2's alone: the last piece of its message file.
