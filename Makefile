@@ -2,10 +2,11 @@
 # sanitized build leaves out the window and the benchmarks).
 # make demo: build, lay out a demo program folder and run the window against gateway-sim.
 # make demo-service: the same folder drained by parlixd, the service, without a display.
+# make demo-shared: three parlixd drain one queue in a private PostgreSQL; one is killed mid-batch.
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: test demo demo-service deps build build-asan format format-check clean
+.PHONY: test demo demo-service demo-shared deps build build-asan format format-check clean
 
 test: deps format-check build build-asan
 	ctest --test-dir build --output-on-failure -j $(JOBS)
@@ -17,6 +18,9 @@ demo: deps
 
 demo-service: deps
 	scripts/demo.sh --service
+
+demo-shared: deps
+	scripts/demo-shared.sh
 
 deps:
 	@scripts/install-deps.sh

@@ -4,29 +4,20 @@
 // reply, and prints how many rows were left "Read" (there must be none) and the exit code.
 //
 //   parlixd_bench [--queued N]     N messages, 20000 unless given; the long soak: 300000
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "support/child_process.h"
+#include "parlixd_process.h"
 #include "support/gateway_sim_process.h"
 #include "support/queue_db.h"
 #include "support/temp_dir.h"
 #include "transport/gateway_url.h"
-
-extern char** environ;
 
 namespace parlix {
 namespace {
@@ -48,53 +39,10 @@ struct Folder {
         db->commitTrans();
         test::writeFile(dir / "parlix.conf",
                         "server1.host=" + sim.serverHost(1) + "\nhttp.total_timeout_ms=30000\n");
-        std::filesystem::create_directory(dir / "config");
-        test::writeFile(dir / "credentials", "user=bench\npassword=pw\n");
-        ::chmod((dir / "credentials").c_str(), 0600);
+        bench::writeLoginFiles(dir.str(), "bench", "pw");
     }
     long count(const char* status) { return test::countExact(*db, status); }
 };
-
-/// parlixd started on a folder, waited for with wait4 so that its own resource use is known.
-struct Daemon {
-    pid_t pid = -1;
-
-    explicit Daemon(Folder& f) {
-        const std::string program = test::builtProgram("src/daemon/parlixd");
-        const std::string log = (f.dir / "parlixd.log").string();
-        std::vector<std::string> args = {program,
-                                         "--folder",
-                                         f.dir.str(),
-                                         "--settings",
-                                         (f.dir / "config").string(),
-                                         "--credentials",
-                                         (f.dir / "credentials").string()};
-        std::vector<char*> argv;
-        for (std::string& a : args) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) {
-            throw std::runtime_error("cannot start " + program);
-        }
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    /// SIGTERM, then its exit code and resource use.
-    int stop(rusage& usage) {
-        ::kill(pid, SIGTERM);
-        int status = 0;
-        ::wait4(pid, &status, 0, &usage);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    }
-};
-
-double seconds(const timeval& t) {
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-}
 
 int run(long queued) {
     test::GatewaySimProcess sim;
@@ -102,25 +50,24 @@ int run(long queued) {
     {
         Folder f(sim, queued);
         const auto start = Clock::now();
-        Daemon d(f);
+        bench::ParlixdProcess d(f.dir.str());
         while (f.count("Queued") + f.count("Read") > 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         const double took = std::chrono::duration<double>(Clock::now() - start).count();
-        rusage usage{};
-        const int code = d.stop(usage);
-        const double cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+        const int code = d.stop(SIGTERM);
+        const double cpu = d.cpuSeconds();
         std::printf("drain: %ld messages in %.1f s (start-up included): %.0f messages/s\n", queued,
                     took, static_cast<double>(queued) / took);
         std::printf("drain: CPU %.2f s, %.1f us per message; peak resident memory %ld KiB\n", cpu,
-                    cpu * 1e6 / static_cast<double>(queued), usage.ru_maxrss);
+                    cpu * 1e6 / static_cast<double>(queued), d.peakKb());
         std::printf("drain: rows Sent %ld; exit code %d\n", f.count("Sent"), code);
     }
 
     sim.post("/_sim/reset");
     sim.setFaults("server=1&delay_ms=10000&match=" + encodeQueryValue("Status=1"));
     Folder f(sim, 5000);
-    Daemon d(f);
+    bench::ParlixdProcess d(f.dir.str());
     // The message file's last piece has arrived (the header's comes first); its reply waits.
     auto messageFileArrived = [&] {
         for (const test::Json& b : sim.batches()) {
@@ -134,8 +81,7 @@ int run(long queued) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     const long taken = f.count("Read");
-    rusage usage{};
-    const int code = d.stop(usage);
+    const int code = d.stop(SIGTERM);
     std::printf(
         "stop mid-batch: rows Read at SIGTERM %ld, after it %ld (must be 0); DelSent %ld; "
         "exit code %d\n",

@@ -14,6 +14,8 @@ sim=$build/tools/gateway-sim/gateway-sim
 user=demo
 password=demo-pass
 pids=()
+# shellcheck source=scripts/gateway-sim.sh
+source "$root/scripts/gateway-sim.sh"
 
 cleanup() {
   for pid in "${pids[@]}"; do
@@ -60,16 +62,7 @@ csv=$demo/queue.csv
 "$queue" import --db "$demo/SMSDB.MDB" "$csv"
 
 say "Starting gateway-sim"
-"$sim" --port 0 > "$demo/gateway-sim.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 1 100); do
-  grep -q "listening" "$demo/gateway-sim.log" 2>/dev/null && break
-  sleep 0.1
-done
-line=$(grep -m1 "listening" "$demo/gateway-sim.log")
-main=$(sed -E 's/.*listening on ([0-9.:]+).*/\1/' <<<"$line")
-port_of() { sed -E "s/.* $1=([0-9]+).*/\1/" <<<"$line"; }
-control="http://$main/_sim"
+start_gateway_sim "$demo/gateway-sim.log"
 curl -fsS -d "" "$control/accounts?user=$user&password=$password&balance=5000&dr=1&notice=Welcome%20to%20the%20demo%20gateway&senderids=PARLIX,DEMO" >/dev/null
 say "gateway-sim on $main, demo account '$user' with 5000 SMS"
 

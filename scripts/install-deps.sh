@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build make pkg-config clang-format
   libsqlcipher-dev sqlcipher zlib1g-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
+  libpq-dev postgresql
   qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   xvfb xdotool xauth curl imagemagick
 )

@@ -30,7 +30,7 @@ TEST(PayloadCodePage, MapsUtf8ToTheCodePage) {
         {"\xE0\x9F\xBF", "???", "\xED\x9F\xBF", "?"},           // the same overlong; U+D7FF
         {"\xED\xA0\x80", "???", "\xF0\x90\x80\x80", "?"},       // a surrogate; U+10000
         {"\xF0\x8F\xBF\xBF", "????", "\xF4\x8F\xBF\xBF", "?"},  // the same overlong; U+10FFFF
-        {"\xEF\xBF\xBD", "?", "\xEE\x80\x80", "?"},                // U+FFFD; U+E000
+        {"\xEF\xBF\xBD", "?", "\xEE\x80\x80", "?"},             // U+FFFD; U+E000
         {"\xF4\x90\x80\x80", "????", std::string(5000, 'x') + "\xC3\xA9",
          std::string(5000, 'x') + "\xE9"}};  // beyond U+10FFFF; longer than iconv's buffer
     CodePageConverter reused = CodePageConverter::open("UTF-8", kDefaultPayloadCodePage).value();

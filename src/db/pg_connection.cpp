@@ -79,7 +79,8 @@ void PgConnection::open() {
         throw DbError(kDbUnreachable, "The shared queue cannot be reached: " + why);
     }
     // The server's notices are not this program's to show; its errors come back as DbError.
-    PQsetNoticeProcessor(m_conn, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        m_conn, [](void*, const char*) {}, nullptr);
     m_closed = false;
 }
 
