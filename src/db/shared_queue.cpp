@@ -1,8 +1,10 @@
 #include "db/shared_queue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
+#include "base/text.h"
 #include "db/db_error.h"
 #include "db/pg_connection.h"
 
@@ -36,17 +38,17 @@ constexpr Upgrade kUpgrades[] = {
     {true, "smscount",
      "ALTER TABLE MessageQueue ADD COLUMN IF NOT EXISTS SMSCount double precision"},
     {true, "claimid", "ALTER TABLE MessageQueue ADD COLUMN IF NOT EXISTS ClaimID bigint"},
-    // Queued rows in key order, for taking and counting them; statuses and message ids without
-    // regard to case; message ids by their start; the rows of a claim.
+    // Queued rows in key order, for taking and counting them; statuses without regard to case;
+    // message ids without regard to case, whole or by their start; the rows of a claim. Each
+    // index costs every take and settle, so there are no more than the statements need.
     {false, "messagequeue_queued",
      "CREATE INDEX IF NOT EXISTS MessageQueue_Queued ON MessageQueue (ID) WHERE lower(Status) = "
      "'queued'"},
     {false, "messagequeue_status",
      "CREATE INDEX IF NOT EXISTS MessageQueue_Status ON MessageQueue (lower(Status))"},
     {false, "messageid_idx",
-     "CREATE INDEX IF NOT EXISTS MessageID_IDX ON MessageQueue (lower(MessageID))"},
-    {false, "messageid_start",
-     "CREATE INDEX IF NOT EXISTS MessageID_Start ON MessageQueue (MessageID text_pattern_ops)"},
+     "CREATE INDEX IF NOT EXISTS MessageID_IDX ON MessageQueue (lower(MessageID) "
+     "text_pattern_ops)"},
     {false, "messagequeue_claim",
      "CREATE INDEX IF NOT EXISTS MessageQueue_Claim ON MessageQueue (ClaimID) WHERE ClaimID IS "
      "NOT NULL"},
@@ -84,6 +86,7 @@ SharedQueue::SharedQueue(std::unique_ptr<PgConnection> db, std::string installat
                          long leaseSeconds)
     : m_db(std::move(db)),
       m_installation(std::move(installation)),
+      m_lease(leaseSeconds),
       m_leaseSeconds(std::to_string(leaseSeconds)) {}
 
 SharedQueue::~SharedQueue() = default;
@@ -139,6 +142,7 @@ Batch SharedQueue::takeBatch(long limit, const Chooser& choose) {
         }
     }
     if (!batch.keys.empty()) {
+        m_renewed = {0, {}};
         batch.claim = m_db->run(
                               "INSERT INTO ParlixClaims (Installation, LeaseUntil) VALUES ($1, "
                               "now() + make_interval(secs => $2)) RETURNING ID",
@@ -195,7 +199,14 @@ void SharedQueue::markReaching(Batch& batch, const std::string& name) {
 }
 
 void SharedQueue::renew(const Batch& batch) {
+    // A renewal is a write the server syncs: once a quarter of the lease is enough, for the lease
+    // to outlast the longest wait between two renewals.
+    const auto now = std::chrono::steady_clock::now();
+    if (batch.claim == m_renewed.claim && now - m_renewed.at < std::chrono::seconds(m_lease) / 4) {
+        return;
+    }
     extend(batch, false, "");
+    m_renewed = {batch.claim, now};
 }
 
 int SharedQueue::settleBatch(const Batch& batch, Status to) {
@@ -237,11 +248,15 @@ Interrupted SharedQueue::settleInterrupted(Status reached) {
 }
 
 std::vector<std::string> SharedQueue::messageIdsStartingWith(const std::string& prefix) {
-    PgRows rows = m_db->run("SELECT MessageID FROM MessageQueue WHERE MessageID LIKE $1",
-                            {startsWithPattern(prefix)});
+    // The index holds the ids in lower case; the exact test below has the last word.
+    PgRows rows = m_db->run("SELECT MessageID FROM MessageQueue WHERE lower(MessageID) LIKE $1",
+                            {startsWithPattern(toLower(prefix))});
     std::vector<std::string> ids;
     for (int i = 0; i < rows.size(); ++i) {
-        ids.push_back(rows.at(i, 0).toText());
+        std::string id = rows.at(i, 0).toText();
+        if (id.starts_with(prefix)) {
+            ids.push_back(std::move(id));
+        }
     }
     return ids;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -62,7 +63,13 @@ private:
 
     std::unique_ptr<PgConnection> m_db;
     std::string m_installation;
+    long m_lease;
     std::string m_leaseSeconds;
+    /// The claim renewed last, and when.
+    struct Renewal {
+        std::int64_t claim = 0;
+        std::chrono::steady_clock::time_point at;
+    } m_renewed;
 };
 
 }  // namespace parlix
