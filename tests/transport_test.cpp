@@ -2,6 +2,7 @@
 
 #include <array>
 #include <stdexcept>
+#include <tuple>
 
 #include "base/text.h"
 #include "support/expect.h"
@@ -125,19 +126,28 @@ TEST(TransportConfig, ReadsItsKeysAndRefusesBadValuesWithAReason) {
                     "# transport\r\n  http.connect_timeout_ms = 2500\r\n\n; a comment\n"
                     "http.total_timeout_ms=86400000\npayload.codepage=CP1251\n"
                     "server1.host=127.0.0.1:8001\nserver5.host = gw5 \nserver6.host=x\n"
-                    "server0.host=x\nserverA.host=x\nserver1.hosts=x\nui.x=else\n");
+                    "server0.host=x\nserverA.host=x\nserver1.hosts=x\nui.x=else\n"
+                    "http.listen=[::1]:8080\nhttp.token_file=t\n");
     auto config = loadTransportConfig(path).value();
     EXPECT_EQ(config.timeouts.connectMs, 2500);
     EXPECT_EQ(config.timeouts.totalMs, 86400000);
     EXPECT_EQ(config.payloadCodePage, "CP1251");
     EXPECT_EQ(config.serverHosts,
               (std::array<std::string, 5>{"127.0.0.1:8001", "", "", "", "gw5"}));
+    auto listen = parseListenAddress(config.httpListen).value();
+    EXPECT_EQ(std::tuple(listen.host, listen.port, config.httpTokenFile),
+              std::tuple("::1", 8080, "t"));
     const std::pair<const char*, const char*> bad[] = {
         {"http.total_timeout_ms=0\n", "http.total_timeout_ms"},
         {"http.total_timeout_ms=86400001\n", "http.total_timeout_ms"},
         {"http.connect_timeout_ms=10s\n", "http.connect_timeout_ms"},
         {"http.connect_timeout_ms=-5\n", "http.connect_timeout_ms"},
         {"payload.codepage=NO-SUCH\n", "payload.codepage"},
+        {"http.listen=8080\n", "http.listen"},
+        {"http.listen=:8080\n", "http.listen"},
+        {"http.listen=host:0\n", "http.listen"},
+        {"http.listen=host:65536\n", "http.listen"},
+        {"http.listen=host:80x\n", "http.listen"},
         {"ok=1\njust text\n", "line 2"}};
     for (const auto& [content, mentions] : bad) {
         test::writeFile(path, content);

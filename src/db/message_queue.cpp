@@ -223,4 +223,63 @@ void MessageQueue::upgradeSchema() {
     }
 }
 
+// The HTTP interface's statements
+
+void MessageQueue::syncEveryCommit() {
+    m_db.execute("PRAGMA synchronous = FULL");
+}
+
+std::vector<std::int64_t> MessageQueue::enqueueAll(const std::vector<NewMessage>& messages) {
+    std::vector<std::int64_t> ids;
+    ids.reserve(messages.size());
+    for (const NewMessage& m : messages) {
+        ids.push_back(enqueue(m.mobile, m.text));
+    }
+    return ids;
+}
+
+std::optional<MessageQueue::Lookup> MessageQueue::lookUp(std::int64_t id) {
+    Statement st(m_db.handle(),
+                 "SELECT Status, MessageID, Message, DeliverStatus, DeliverReason, "
+                 "DeliverDateTime FROM MessageQueue WHERE rowid = ?",
+                 {id});
+    if (!st.step()) {
+        return std::nullopt;
+    }
+    return Lookup{st.column(0), st.column(1), st.column(2),
+                  st.column(3), st.column(4), st.column(5)};
+}
+
+void MessageQueue::createIdempotencyKeys() {
+    m_db.execute(
+        "CREATE TABLE IF NOT EXISTS IdempotencyKey (KeyText TEXT PRIMARY KEY COLLATE NOCASE, "
+        "Fingerprint TEXT NOT NULL, Answer TEXT NOT NULL, CreatedAt TEXT NOT NULL)");
+    m_db.execute(
+        "CREATE INDEX IF NOT EXISTS IdempotencyKey_CreatedAt ON IdempotencyKey (CreatedAt)");
+}
+
+std::optional<MessageQueue::KeptAnswer> MessageQueue::keptAnswer(const std::string& key,
+                                                                 const std::string& notBefore) {
+    Statement st(m_db.handle(),
+                 "SELECT Fingerprint, Answer FROM IdempotencyKey WHERE KeyText = ? COLLATE "
+                 "NOCASE AND CreatedAt >= ?",
+                 {key, notBefore});
+    if (!st.step()) {
+        return std::nullopt;
+    }
+    return KeptAnswer{st.column(0).toText(), st.column(1).toText()};
+}
+
+void MessageQueue::keepAnswer(const std::string& key, const KeptAnswer& kept,
+                              const std::string& now) {
+    m_db.execute(
+        "INSERT OR REPLACE INTO IdempotencyKey (KeyText, Fingerprint, Answer, CreatedAt) "
+        "VALUES (?, ?, ?, ?)",
+        {key, kept.fingerprint, kept.answer, now});
+}
+
+int MessageQueue::forgetAnswersBefore(const std::string& notBefore) {
+    return m_db.execute("DELETE FROM IdempotencyKey WHERE CreatedAt < ?", {notBefore});
+}
+
 }  // namespace parlix

@@ -92,6 +92,41 @@ public:
     /// closed) is skipped without a word.
     void upgradeSchema();
 
+    // The HTTP interface's statements
+    /// A message to queue: its number and its text.
+    struct NewMessage {
+        std::string mobile;
+        std::string text;
+    };
+    /// One row as a look-up shows it; what was never written is null.
+    struct Lookup {
+        Value status;
+        Value messageId;
+        Value message;
+        Value deliverStatus;
+        Value deliverReason;
+        Value deliverTime;
+    };
+    /// The answer a request with an idempotency key got, and the fingerprint of its body.
+    struct KeptAnswer {
+        std::string fingerprint;
+        std::string answer;
+    };
+    /// Makes every commit on this connection wait until the disk holds it.
+    void syncEveryCommit();
+    /// Queues the messages in order, inside the caller's transaction; their keys.
+    std::vector<std::int64_t> enqueueAll(const std::vector<NewMessage>& messages);
+    /// One row by its key, or nothing.
+    std::optional<Lookup> lookUp(std::int64_t id);
+    /// Creates the table of idempotency keys when it is missing.
+    void createIdempotencyKeys();
+    /// The answer kept for `key` since `notBefore` (ISO-8601 UTC text), or nothing.
+    std::optional<KeptAnswer> keptAnswer(const std::string& key, const std::string& notBefore);
+    /// Keeps an answer under `key`, replacing one that expired.
+    void keepAnswer(const std::string& key, const KeptAnswer& kept, const std::string& now);
+    /// Forgets the keys kept before `notBefore`; how many.
+    int forgetAnswersBefore(const std::string& notBefore);
+
 private:
     Connection& m_db;
 };

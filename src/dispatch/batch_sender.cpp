@@ -213,6 +213,7 @@ void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::s
         m_form.uploadOk = upload(profile, headerFile ? &*headerFile : nullptr, message, stamp,
                                  batch.rowsTaken, userId);
         m_uploadCompleted = m_form.uploadOk;
+        m_form.counters.failedUploads += m_form.uploadOk ? 0 : 1;
     }
     if (!m_form.uploadOk) {
         if (profile.logsFailedUpload) {
@@ -229,7 +230,8 @@ void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::s
 }
 
 void BatchSender::settle(Status to) {
-    m_form.queue().settleTaken(to);
+    const int moved = m_form.queue().settleTaken(to);
+    m_form.counters.messagesSent += to == Status::Sent || to == Status::DelSent ? moved : 0;
     m_marker.clear();
 }
 

@@ -44,6 +44,7 @@ void DispatchTick::SendMessage_Timer() {
 }
 
 void DispatchTick::recover(const OutsideFailure& e) {
+    ++m_form.counters.tickErrors;
     m_form.writeLog(std::string("Dispatch error: ") + e.what() + " " +
                     generalDateTime(m_env.clock.now()));
     // Rows taken for this batch must not stay "Read", where the next start would delete them:

@@ -20,11 +20,24 @@ inline constexpr const char* kConfigFileName = "parlix.conf";
 ///   http.total_timeout_ms    time for a whole request and its reply, default 60000
 ///   payload.codepage         8-bit code page of payload files (iconv name), default WINDOWS-1252
 ///   server1.host .. server5.host   host (and ":port") of the gateway servers, default empty
+///   http.listen              where parlixd's HTTP interface listens, "host:port"; off when empty
+///   http.token_file          the file holding that interface's bearer token
 struct TransportConfig {
     HttpTimeouts timeouts;
     std::string payloadCodePage = kDefaultPayloadCodePage;
     std::array<std::string, 5> serverHosts;
+    std::string httpListen;
+    std::string httpTokenFile;
 };
+
+/// A host and a port to listen on.
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
+
+/// Reads "host:port" or "[v6-address]:port", the port from 1 to 65535; an Error saying why not.
+Result<ListenAddress> parseListenAddress(const std::string& text);
 
 /// Every key and value of a "key=value" file, later lines winning. A missing file gives none;
 /// a line without '=' is an Error naming its number.

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "db/message_queue.h"
+
+namespace parlix {
+
+/// The largest body POST /v1/messages takes, in bytes.
+inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
+/// The most messages one request queues.
+inline constexpr std::size_t kMaxMessagesPerRequest = 1000;
+
+/// A refused request: its HTTP status, the field at fault and why.
+struct ApiError {
+    int status = 400;
+    std::string field;
+    std::string reason;
+};
+
+/// The messages of a valid POST /v1/messages, in order, and a fingerprint of what they say,
+/// which tells a repeated request from another one under the same idempotency key.
+struct MessageRequest {
+    std::vector<MessageQueue::NewMessage> messages;
+    std::string fingerprint;
+};
+
+/// Reads the body of POST /v1/messages: one {"to", "text"} object or a list of 1 to
+/// kMaxMessagesPerRequest of them, as JSON in UTF-8. A number the sender would discard is
+/// refused here, so that nothing is queued that would never be sent.
+std::variant<MessageRequest, ApiError> readMessageRequest(std::string_view contentType,
+                                                          std::string_view body);
+
+/// Why an Idempotency-Key header cannot be used, or nothing when it can.
+std::optional<ApiError> checkIdempotencyKey(std::string_view key);
+
+/// {"error": {"field": ..., "reason": ...}}
+std::string errorJson(const ApiError& error);
+
+}  // namespace parlix

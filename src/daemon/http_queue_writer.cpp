@@ -1,0 +1,133 @@
+#include "daemon/http_queue_writer.h"
+
+#include <ctime>
+#include <nlohmann/json.hpp>
+
+#include "db/connection.h"
+#include "db/db_error.h"
+#include "db/message_queue.h"
+#include "db/transaction.h"
+
+namespace parlix {
+
+namespace {
+
+constexpr auto kKeyLifetime = std::chrono::hours(24);
+constexpr auto kCleanUpInterval = std::chrono::minutes(10);
+// Rows a commit takes at most, so that the tick never waits long for the database.
+constexpr std::size_t kRowsPerCommit = 5000;
+
+/// "YYYY-MM-DD HH:MM:SS" in UTC, which sorts as it runs.
+std::string utcText(std::chrono::system_clock::time_point t) {
+    const std::time_t secs = std::chrono::system_clock::to_time_t(t);
+    std::tm utc{};
+    gmtime_r(&secs, &utc);
+    char text[24];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &utc);
+    return text;
+}
+
+}  // namespace
+
+QueueWriter::QueueWriter(std::unique_ptr<Connection> db,
+                         std::function<void(const std::string&)> log, Clock clock)
+    : m_db(std::move(db)), m_log(std::move(log)), m_clock(std::move(clock)) {
+    MessageQueue queue(*m_db);
+    queue.syncEveryCommit();
+    queue.createIdempotencyKeys();
+    m_thread = std::thread([this] { run(); });
+}
+
+QueueWriter::~QueueWriter() {
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
+}
+
+QueueAnswer QueueWriter::submit(MessageRequest request, const std::string& idempotencyKey) {
+    Job job{std::move(request), idempotencyKey, {}};
+    std::future<QueueAnswer> answer = job.answer.get_future();
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending.push_back(&job);
+    }
+    m_wake.notify_one();
+    return answer.get();
+}
+
+void QueueWriter::run() {
+    std::unique_lock lock(m_mutex);
+    while (true) {
+        m_wake.wait(lock, [this] { return m_stopping || !m_pending.empty(); });
+        if (m_pending.empty()) {
+            return;
+        }
+        std::vector<Job*> jobs;
+        std::size_t rows = 0;
+        auto next = m_pending.begin();
+        for (; next != m_pending.end() && (jobs.empty() || rows < kRowsPerCommit); ++next) {
+            jobs.push_back(*next);
+            rows += (*next)->request.messages.size();
+        }
+        m_pending.erase(m_pending.begin(), next);
+        lock.unlock();
+        commit(jobs);
+        lock.lock();
+    }
+}
+
+void QueueWriter::commit(std::vector<Job*>& jobs) {
+    const auto now = m_clock();
+    std::vector<QueueAnswer> answers;
+    try {
+        MessageQueue queue(*m_db);
+        if (now >= m_nextCleanUp) {
+            queue.forgetAnswersBefore(utcText(now - kKeyLifetime));
+            m_nextCleanUp = now + kCleanUpInterval;
+        }
+        Transaction tx(*m_db);
+        for (Job* job : jobs) {
+            answers.push_back(queueOne(*job, utcText(now), utcText(now - kKeyLifetime)));
+        }
+        tx.commit();
+    } catch (const DbError& e) {
+        m_log("HTTP: the queue refused " + std::to_string(jobs.size()) +
+              " requests: " + e.description());
+        answers.assign(jobs.size(), {503, errorJson({503, "queue",
+                                                     "the queue database refused the write; "
+                                                     "nothing was queued, try again"})});
+    } catch (...) {
+        // A fault of the program: each request thread raises it, and the server reports it.
+        for (Job* job : jobs) {
+            job->answer.set_exception(std::current_exception());
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        jobs[i]->answer.set_value(std::move(answers[i]));
+    }
+}
+
+QueueAnswer QueueWriter::queueOne(Job& job, const std::string& now, const std::string& notBefore) {
+    MessageQueue queue(*m_db);
+    if (!job.key.empty()) {
+        if (auto kept = queue.keptAnswer(job.key, notBefore)) {
+            if (kept->fingerprint != job.request.fingerprint) {
+                return {422, errorJson({422, "Idempotency-Key",
+                                        "was used in the last 24 hours for another body"})};
+            }
+            return {201, kept->answer, true};
+        }
+    }
+    const std::vector<std::int64_t> ids = queue.enqueueAll(job.request.messages);
+    std::string body = nlohmann::json{{"ids", ids}}.dump();
+    if (!job.key.empty()) {
+        queue.keepAnswer(job.key, {job.request.fingerprint, body}, now);
+    }
+    return {201, std::move(body)};
+}
+
+}  // namespace parlix
