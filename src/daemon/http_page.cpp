@@ -37,8 +37,9 @@ const char* const kStatusPage = R"PAGE(<!doctype html>
   ol { margin: 0; padding: 0; list-style: none; max-height: 18rem; overflow: auto;
        font: 13px/1.4 ui-monospace, "DejaVu Sans Mono", monospace; }
   ol li { padding: .2rem 0; border-bottom: 1px solid var(--line); overflow-wrap: anywhere; }
-  svg { width: 100%; height: 170px; display: block; }
-  .bar { fill: var(--accent); } .axis { fill: var(--muted); font-size: 11px; }
+  svg { width: 100%; height: 150px; display: block; border-bottom: 1px solid var(--line); }
+  .bar { fill: var(--accent); }
+  .axis { display: flex; justify-content: space-between; color: var(--muted); font-size: .8rem; }
   #problem { display: none; grid-column: 1 / -1; background: #fdecea; color: var(--bad);
              border-color: #f3c2bb; }
   @media (max-width: 520px) { main { padding: .6rem; gap: .6rem; } .big { font-size: 1.4rem; } }
@@ -57,32 +58,28 @@ const char* const kStatusPage = R"PAGE(<!doctype html>
     <div>messages</div></section>
   <section><h2>Queue by status</h2><table><tbody id="queue"></tbody></table></section>
   <section class="wide"><h2>Messages sent per minute, last hour</h2>
-    <svg id="chart" viewBox="0 0 600 170" preserveAspectRatio="none" role="img"
-         aria-label="messages sent per minute over the last hour"></svg></section>
+    <svg id="chart" viewBox="0 0 600 150" preserveAspectRatio="none" role="img"
+         aria-label="messages sent per minute over the last hour"></svg>
+    <div class="axis"><span>60 min ago</span><span id="chart-top"></span><span>now</span></div>
+  </section>
   <section class="wide"><h2>Activity log</h2><ol id="log"></ol></section>
 </main>
 <script>
 "use strict";
 const svgNs = "http://www.w3.org/2000/svg";
 function text(id, value) { document.getElementById(id).textContent = value; }
-function svgText(x, y, anchor, value) {
-  const t = document.createElementNS(svgNs, "text");
-  t.setAttribute("x", x); t.setAttribute("y", y); t.setAttribute("text-anchor", anchor);
-  t.setAttribute("class", "axis"); t.textContent = value; return t;
-}
 function drawChart(perMinute) {
   const chart = document.getElementById("chart");
   chart.replaceChildren();
   const top = Math.max(1, ...perMinute), width = 600 / perMinute.length;
   perMinute.forEach((n, i) => {
-    const h = n / top * 140, bar = document.createElementNS(svgNs, "rect");
+    const h = n / top * 145, bar = document.createElementNS(svgNs, "rect");
     bar.setAttribute("x", i * width + 1); bar.setAttribute("width", width - 2);
     bar.setAttribute("y", 150 - h); bar.setAttribute("height", h);
     bar.setAttribute("class", "bar"); bar.setAttribute("data-count", n);
     chart.append(bar);
   });
-  chart.append(svgText(2, 166, "start", "60 min ago"), svgText(598, 166, "end", "now"),
-               svgText(598, 10, "end", "max " + top + "/min"));
+  text("chart-top", "busiest minute: " + Math.max(0, ...perMinute).toLocaleString("en"));
 }
 function show(s) {
   const login = document.getElementById("login");

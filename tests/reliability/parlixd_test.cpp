@@ -19,6 +19,7 @@
 #include <thread>
 #include <tuple>
 
+#include "daemon_folder.h"
 #include "reliability_support.h"
 #include "support/child_process.h"
 #include "support/gateway_sim_process.h"
@@ -28,7 +29,6 @@ namespace parlix::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-const std::string kParlixd = test::builtProgram("src/daemon/parlixd");
 
 /// Runs `parlixd --login` on a terminal and answers each prompt once it shows: what the
 /// terminal displayed, and the exit code.
@@ -64,51 +64,6 @@ test::ProcessResult loginOnTerminal(const std::string& folder,
     return r;
 }
 
-/// A program folder for parlixd against gateway-sim: SMSDB.MDB, parlix.conf naming the sim's
-/// servers, the settings folder "config" and the credentials file "credentials" (mode 0600) of
-/// `user` with the password "pw". `db` is the test's own connection to the queue.
-struct DaemonFolder {
-    DaemonFolder(test::GatewaySimProcess& sim, const std::string& user)
-        : db(test::makeQueueDatabase(dir.str())) {
-        std::string conf = "http.connect_timeout_ms=2000\nhttp.total_timeout_ms=10000\n";
-        for (int i = 1; i <= 5; ++i) {
-            conf += "server" + std::to_string(i) + ".host=" + sim.serverHost(i) + "\n";
-        }
-        test::writeFile(dir / "parlix.conf", conf);
-        fs::create_directory(dir / "config");
-        test::writeFile(dir / "credentials", "user=" + user + "\npassword=pw\n");
-        ::chmod(path("credentials").c_str(), 0600);
-    }
-    std::string path(const std::string& name = "") const { return (dir / name).string(); }
-    /// Starts parlixd with `args`, its output in `logName` beside the folder.
-    std::unique_ptr<test::ChildProcess> start(const std::string& logName = "parlixd.log") {
-        return std::make_unique<test::ChildProcess>(kParlixd, args, (logs / logName).string());
-    }
-
-    test::TempDir dir;
-    test::TempDir logs;
-    std::unique_ptr<Connection> db;
-    const std::vector<std::string> args{"--folder",     path(),          "--settings",
-                                        path("config"), "--credentials", path("credentials")};
-};
-
-/// Polls `done` every 10 ms until it holds; false when `p` ended first or 40 s passed.
-bool waitUntil(test::ChildProcess& p, const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-    while (p.running() && std::chrono::steady_clock::now() < until) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-/// SIGTERM, then its exit code (nothing when it did not end within 20 s).
-std::optional<int> terminate(test::ChildProcess& p) {
-    p.signal(SIGTERM);
-    return p.wait(std::chrono::seconds(20));
-}
-
 /// Every file under `dir`, by relative name, with its content.
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
     std::map<std::string, std::string> files;
@@ -119,10 +74,15 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
     return files;
 }
 
+void addConf(DaemonFolder& f, const std::string& lines) {
+    test::writeFile(f.path("parlix.conf"), test::readFile(f.path("parlix.conf")) + lines);
+}
+
 /// Spoils a fresh folder, or the arguments parlixd gets (those of DaemonFolder::args).
 using Spoil = std::function<void(DaemonFolder&, std::vector<std::string>& args)>;
 
 TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
+    test::GatewaySimProcess sim;
     std::unique_ptr<test::ChildProcess> first;
     // clang-format off
     const std::tuple<const char*, int, Spoil> cases[] = {
@@ -135,10 +95,13 @@ TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
         {"an unknown option", 64, [](DaemonFolder&, auto& args) { args.push_back("--fast"); }},
         {"a credentials file others may read", 78, [](DaemonFolder& f, auto&) { fs::permissions(f.path("credentials"), fs::perms::others_read, fs::perm_options::add); }},
         {"no credentials at all", 78, [](DaemonFolder&, auto& args) { args.resize(4); }},
+        {"an HTTP token others may read", 78, [](DaemonFolder& f, auto&) { addConf(f, "http.listen=127.0.0.1:1\nhttp.token_file=credentials\n"); fs::permissions(f.path("credentials"), fs::perms::group_read, fs::perm_options::add); }},
+        {"http.listen without a token file", 78, [](DaemonFolder& f, auto&) { addConf(f, "http.listen=127.0.0.1:1\n"); }},
+        {"an HTTP address in use", 78, [&sim](DaemonFolder& f, auto&) { addConf(f, "http.listen=" + sim.host() + "\nhttp.token_file=credentials\n"); }},
+        {"--listen without a port", 64, [](DaemonFolder&, auto& args) { args.insert(args.end(), {"--listen", "8080"}); }},
         {"a second parlixd on the folder", 75, [&first](DaemonFolder& f, auto&) { first = f.start(); waitUntil(*first, [&] { return first->output().find("Server: Connected") != std::string::npos; }); }},
     };
     // clang-format on
-    test::GatewaySimProcess sim;
     sim.addAccount({"demo", "pw", 1000, false, "", ""});
     for (const auto& [label, code, spoil] : cases) {
         SCOPED_TRACE(label);
