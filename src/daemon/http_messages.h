@@ -10,7 +10,8 @@
 
 namespace parlix {
 
-/// The largest body POST /v1/messages takes, in bytes.
+/// The largest body POST /v1/messages takes, in bytes; the server refuses a larger one before
+/// it is read.
 inline constexpr std::size_t kMaxBodyBytes = 1024 * 1024;
 /// The most messages one request queues.
 inline constexpr std::size_t kMaxMessagesPerRequest = 1000;

@@ -57,6 +57,12 @@ void answerError(httplib::Response& res, const ApiError& error) {
     res.set_content(errorJson(error), kJson);
 }
 
+std::unique_ptr<Connection> openQueue(const DataSource& source) {
+    auto db = std::make_unique<Connection>();
+    db->openFile(findFileIgnoringCase(source.path), source.password);
+    return db;
+}
+
 /// Connections for the request threads' reads, opened when first needed and kept.
 class ReadConnections {
 public:
@@ -85,14 +91,6 @@ private:
         return openQueue(m_source);
     }
 
-public:
-    static std::unique_ptr<Connection> openQueue(const DataSource& source) {
-        auto db = std::make_unique<Connection>();
-        db->openFile(findFileIgnoringCase(source.path), source.password);
-        return db;
-    }
-
-private:
     DataSource m_source;
     std::mutex m_mutex;
     std::vector<std::unique_ptr<Connection>> m_idle;
@@ -301,6 +299,14 @@ Result<std::unique_ptr<HttpInterface>> HttpInterface::open(const TransportConfig
     server.set_write_timeout(kSocketTimeoutSeconds);
     server.set_keep_alive_timeout(kSocketTimeoutSeconds);
     server.set_payload_max_length(kMaxBodyBytes);
+    // A reply goes out in more than one write; Nagle's delay would hold each back for an ACK.
+    server.set_tcp_nodelay(true);
+    // Without SO_REUSEPORT, which the library sets by default, a second program cannot bind the
+    // same port and take a share of the connections: binding an address in use fails.
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     if (!server.bind_to_port(listen.value().host, listen.value().port)) {
         return Error{EADDRINUSE, "cannot listen on " + listenText + ": " + std::strerror(errno)};
     }
@@ -318,7 +324,7 @@ bool HttpInterface::start(FormModel& form, const AppEnvironment& env) {
             throw DbError(kDbDataSourceMissing, source.error().message);
         }
         p.writer = std::make_unique<QueueWriter>(
-            ReadConnections::openQueue(source.value()),
+            openQueue(source.value()),
             [&log = p.log](const std::string& line) { log.write(line); });
         p.reads = std::make_unique<ReadConnections>(source.value());
     } catch (const DbError& e) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -49,6 +52,19 @@ struct DaemonFolder {
     std::vector<std::string> args{"--folder",     path(),          "--settings",
                                   path("config"), "--credentials", path("credentials")};
 };
+
+/// A loopback port that nothing listens on now.
+inline int freeLoopbackPort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
 
 /// Polls `done` every 10 ms until it holds; false when `p` ended first or 40 s passed.
 inline bool waitUntil(test::ChildProcess& p, const std::function<bool()>& done) {

@@ -2,9 +2,6 @@
 // the test is its client, with cpp-httplib; the status page is loaded by headless Chromium.
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -20,22 +17,10 @@ namespace {
 using Json = nlohmann::json;
 const std::string kToken = "tok-5b1d9e";
 
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
 /// parlixd (with --verbose) serving its HTTP interface, and a client of it.
 struct HttpDaemon {
     explicit HttpDaemon(test::GatewaySimProcess& sim, long balance = 1000000)
-        : port(freePort()),
+        : port(freeLoopbackPort()),
           folder(sim, "demo",
                  "http.listen=127.0.0.1:" + std::to_string(port) + "\nhttp.token_file=token\n"),
           client("127.0.0.1", port) {
