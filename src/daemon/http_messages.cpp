@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
 #include "dispatch/batch_sender.h"
 #include "dispatch/message_format.h"
@@ -184,7 +183,11 @@ std::optional<ApiError> checkIdempotencyKey(std::string_view key) {
 }
 
 std::string errorJson(const ApiError& error) {
-    return Json{{"error", {{"field", error.field}, {"reason", error.reason}}}}.dump();
+    return jsonText(Json{{"error", {{"field", error.field}, {"reason", error.reason}}}});
+}
+
+std::string jsonText(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace parlix

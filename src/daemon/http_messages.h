@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,5 +42,9 @@ std::optional<ApiError> checkIdempotencyKey(std::string_view key);
 
 /// {"error": {"field": ..., "reason": ...}}
 std::string errorJson(const ApiError& error);
+
+/// JSON text of a value; bytes that are not UTF-8 (a status or a log line another program
+/// wrote, a path a client sent) become U+FFFD instead of failing the answer.
+std::string jsonText(const nlohmann::json& value);
 
 }  // namespace parlix

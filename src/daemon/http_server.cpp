@@ -169,12 +169,11 @@ void HttpInterface::Parts::getMessage(const httplib::Request& req, httplib::Resp
     const Json delivery = {{"status", nullable(row->deliverStatus)},
                            {"reason", nullable(row->deliverReason)},
                            {"time", nullable(row->deliverTime)}};
-    res.set_content(Json{{"id", id},
-                         {"status", nullable(row->status)},
-                         {"message_id", nullable(row->messageId)},
-                         {"parts", smsParts(characterCount(row->message.toText()))},
-                         {"delivery", delivery}}
-                        .dump(),
+    res.set_content(jsonText(Json{{"id", id},
+                                  {"status", nullable(row->status)},
+                                  {"message_id", nullable(row->messageId)},
+                                  {"parts", smsParts(characterCount(row->message.toText()))},
+                                  {"delivery", delivery}}),
                     kJson);
 }
 
@@ -202,7 +201,7 @@ void HttpInterface::Parts::routes() {
                [this](const auto& req, auto& res) { getMessage(req, res); });
     server.Get("/v1/status", [this](const auto&, auto& res) {
         res.set_header("Cache-Control", "no-store");
-        res.set_content(status().dump(), kJson);
+        res.set_content(jsonText(status()), kJson);
     });
     server.Get("/metrics", [this](const auto&, auto& res) {
         const auto rows =

@@ -162,7 +162,8 @@ TEST(HttpInterface, LooksUpMessagesAndReportsStatusAndMetricsThatPromtoolAccepts
               {"parts", 2},
               {"delivery",
                {{"status", "DELIVRD"}, {"reason", "000"}, {"time", "2026-12-06 15:04:05"}}}}));
-    for (const char* unknown : {"/v1/messages/999", "/v1/messages/abc", "/v1/messages/-1"}) {
+    for (const char* unknown :
+         {"/v1/messages/999", "/v1/messages/abc", "/v1/messages/-1", "/v1/messages/%FF"}) {
         EXPECT_EQ(std::tuple(h.get(unknown).status, h.get(unknown).json["error"]["field"]),
                   std::tuple(404, "id"));
     }
