@@ -70,6 +70,8 @@ TEST(MessageRequest, TakesOnlyUtf8JsonAndFingerprintsWhatTheMessagesSay) {
         ASSERT_TRUE(std::holds_alternative<ApiError>(refused)) << bad;
         EXPECT_EQ(std::get<ApiError>(refused).reason, "is not valid UTF-8 (byte 30)") << bad;
     }
+    EXPECT_EQ(std::get<ApiError>(readMessageRequest("application/json", "\xFF{}")).reason,
+              "is not valid UTF-8 (byte 0)");
     for (const char* type : {"Application/JSON", "application/json ; charset=utf-8"}) {
         EXPECT_TRUE(std::holds_alternative<MessageRequest>(read("x", type))) << type;
     }
