@@ -7,8 +7,12 @@
 
 #include "daemon/http_messages.h"
 #include "daemon/http_metrics.h"
+#include "daemon/http_queue_writer.h"
 #include "daemon/http_snapshot.h"
+#include "db/open_database.h"
 #include "model/form_model.h"
+#include "support/queue_db.h"
+#include "support/temp_dir.h"
 
 namespace parlix {
 namespace {
@@ -27,7 +31,7 @@ TEST(TickRecorder, NamesEachOutcomeErrorsFirstAndCountsTheLastHoursMessagesByMin
         {5, 1, 0, 0.5, minutes(1), "upload refused"},
         {7, 1, 1, 2, minutes(2), "error"},
         {7, 2, 2, 70, minutes(2), "error"},
-        {9, 2, 2, 0.05, minutes(61), "sent"},
+        {8, 2, 2, 0.05, minutes(61), "sent"},
     };
     // clang-format on
     for (const auto& [sent, refused, errors, seconds, at, outcome] : ticks) {
@@ -36,10 +40,10 @@ TEST(TickRecorder, NamesEachOutcomeErrorsFirstAndCountsTheLastHoursMessagesByMin
         EXPECT_EQ(board.current()->lastTickOutcome, outcome) << sent << refused << errors;
     }
     const ServiceSnapshot s = *board.current();
-    // The 5 sent at minute 0 are over an hour old; 2 were sent 59 minutes ago, 2 just now.
+    // The 5 sent at minute 0 are over an hour old; 2 were sent 59 minutes ago, 1 just now.
     EXPECT_EQ(std::tuple(s.sentPerMinute[0], s.sentPerMinute[58], s.sentPerMinute[59],
                          s.sentLastMinute, s.ticks, s.counters.messagesSent),
-              std::tuple(2, 0, 2, 2, 6, 9));
+              std::tuple(2, 0, 1, 1, 6, 8));
     EXPECT_EQ(s.tickBuckets, (std::array<long, 11>{2, 0, 0, 2, 0, 1, 0, 0, 0, 0, 1}));
     EXPECT_DOUBLE_EQ(s.lastGoodTick,
                      std::chrono::duration<double>((t0 + minutes(61)).time_since_epoch()).count());
@@ -89,6 +93,41 @@ TEST(MessageRequest, TakesOnlyUtf8JsonAndFingerprintsWhatTheMessagesSay) {
     for (const std::string& bad : {std::string(201, 'k'), std::string("k\x7F"), std::string()}) {
         EXPECT_TRUE(checkIdempotencyKey(bad)) << bad;
     }
+}
+
+// A key is kept for 24 hours: a repeat gets the first answer, flagged as given again, another
+// body under it 422; after that the same key queues afresh, and the next clean-up, ten minutes
+// after the last, deletes the keys past it.
+TEST(QueueWriter, KeepsAnAnswerUnderItsKeyFor24HoursThenForgetsIt) {
+    test::TempDir dir;
+    auto db = test::makeQueueDatabase(dir.str());
+    auto own = std::make_unique<Connection>();
+    own->openFile(dir.str() + "/SMSDB.MDB", kDatabasePassword);
+    auto now = std::chrono::system_clock::time_point{} + std::chrono::hours(500000);
+    const auto start = now;
+    QueueWriter writer(
+        std::move(own), [](const std::string&) {}, [&now] { return now; });
+    auto request = [](const char* text) {
+        return std::get<MessageRequest>(readMessageRequest(
+            "application/json", std::string("{\"to\":\"9876543210\",\"text\":\"") + text + "\"}"));
+    };
+    using std::chrono::seconds;
+    // clang-format off
+    const std::tuple<const char*, const char*, seconds, int, std::string, bool> steps[] = {
+        {"k", "a", seconds(0), 201, "{\"ids\":[1]}", false},
+        {"j", "a", seconds(0), 201, "{\"ids\":[2]}", false},
+        {"k", "a", seconds(86400), 201, "{\"ids\":[1]}", true},
+        {"K", "b", seconds(86400), 422, "", false},
+        {"k", "a", seconds(87000), 201, "{\"ids\":[3]}", false},
+    };
+    // clang-format on
+    for (const auto& [key, text, after, status, body, replayed] : steps) {
+        now = start + after;
+        const QueueAnswer answer = writer.submit(request(text), key);
+        EXPECT_EQ(std::tuple(answer.status, answer.replayed), std::tuple(status, replayed)) << key;
+        EXPECT_TRUE(body.empty() || answer.body == body) << answer.body;
+    }
+    EXPECT_EQ(test::query(*db, "select KeyText from IdempotencyKey").size(), 1u);
 }
 
 }  // namespace
