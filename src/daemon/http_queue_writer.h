@@ -16,6 +16,10 @@ namespace parlix {
 
 class Connection;
 
+/// Lowers the calling thread's scheduling priority below the tick's, so that on a busy machine
+/// requests take the processor time the tick leaves. Threads it starts later inherit it.
+void yieldToTheTick();
+
 /// What a request to queue gets back: an HTTP status and a JSON body.
 struct QueueAnswer {
     int status = 0;

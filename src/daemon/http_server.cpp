@@ -333,7 +333,10 @@ bool HttpInterface::start(FormModel& form, const AppEnvironment& env) {
     form.onLogEntry([&p](const std::string& entry) { p.recorder.logEntry(entry); });
     p.routes();
     publish(form);
-    p.thread = std::thread([&p] { p.server.listen_after_bind(); });
+    p.thread = std::thread([&p] {
+        yieldToTheTick();
+        p.server.listen_after_bind();
+    });
     // Stopping a server that has not begun to listen would leave it listening for good.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!p.server.is_running() && std::chrono::steady_clock::now() < until) {
