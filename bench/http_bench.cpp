@@ -151,7 +151,12 @@ int run(long messages, int clients) {
                     auto r = client.Post("/v1/messages", auth, body, "application/json");
                     latencies[static_cast<size_t>(c)].push_back(
                         std::chrono::duration<double, std::milli>(Clock::now() - sent).count());
-                    refused += r && r->status == 201 ? 0 : 1;
+                    if (!r || r->status != 201) {
+                        std::fprintf(stderr, "request %ld: %s\n", n,
+                                     r ? std::to_string(r->status).c_str()
+                                       : httplib::to_string(r.error()).c_str());
+                        ++refused;
+                    }
                 }
             });
         }

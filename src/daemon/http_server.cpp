@@ -37,6 +37,7 @@ using Json = nlohmann::json;
 // Each keep-alive connection holds a thread while it is open; clients beyond this wait.
 constexpr size_t kServerThreads = 32;
 constexpr time_t kSocketTimeoutSeconds = 5;
+constexpr size_t kRequestsPerConnection = 1000;
 constexpr const char* kJson = "application/json";
 
 Json nullable(const Value& v) {
@@ -297,6 +298,8 @@ Result<std::unique_ptr<HttpInterface>> HttpInterface::open(const TransportConfig
     server.set_read_timeout(kSocketTimeoutSeconds);
     server.set_write_timeout(kSocketTimeoutSeconds);
     server.set_keep_alive_timeout(kSocketTimeoutSeconds);
+    // A client that keeps its connection need not connect again every few requests.
+    server.set_keep_alive_max_count(kRequestsPerConnection);
     server.set_payload_max_length(kMaxBodyBytes);
     // A reply goes out in more than one write; Nagle's delay would hold each back for an ACK.
     server.set_tcp_nodelay(true);
