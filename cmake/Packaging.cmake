@@ -27,8 +27,8 @@ foreach(program parlixd parlix-queue)
 endforeach()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/parlixd.service
         DESTINATION ${PARLIX_SYSTEMD_UNIT_DIR} COMPONENT service)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
-        COMPONENT service)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/packaging/parlix.conf.example
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT service)
 
 set(PARLIX_PACKAGE_COMPONENTS service)
 if(TARGET parlix)

@@ -2,7 +2,8 @@
 # make demo: builds the program, lays out a demo program folder, starts gateway-sim and the
 # window. On a desktop the person presses Connect; without a display the window runs under Xvfb
 # and is driven the way a person would, with xdotool, and the script prints what happened.
-# make demo-service (demo.sh --service): the same folder drained by parlixd, stopped with SIGTERM.
+# make demo-service (demo.sh --service): the same folder drained by parlixd, which also takes 100
+# messages over HTTP and shows its status page, stopped with SIGTERM.
 set -euo pipefail
 export LC_ALL=C.UTF-8
 
@@ -110,10 +111,31 @@ summary() {
 }
 
 if [ "$mode" = --service ]; then
+  # The service also takes messages over HTTP, on a loopback port of its own.
+  port=$(( 20000 + RANDOM % 20000 ))
+  token=$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')
+  printf '%s\n' "$token" > "$demo/http.token"
+  chmod 600 "$demo/http.token"
+  printf 'http.listen=127.0.0.1:%s\nhttp.token_file=http.token\n' "$port" >> "$demo/parlix.conf"
   say "Starting parlixd on the demo folder; its log follows"
   "$build/src/daemon/parlixd" --folder "$demo" --settings "$demo/config/parlix" &
   service=$!
   pids+=($service)
+  for _ in $(seq 1 100); do
+    curl -fsS "http://127.0.0.1:$port/v1/status" >/dev/null 2>&1 && break
+    sleep 0.1
+  done
+  body="["
+  for i in $(seq 1 100); do
+    body+="{\"to\":\"+9197$(printf '%08d' "$i")\",\"text\":\"Queued over HTTP, message $i\"}"
+    (( i < 100 )) && body+=","
+  done
+  body+="]"
+  say "Queueing 100 more messages over HTTP (POST /v1/messages)"
+  curl -fsS -H "Authorization: Bearer $token" -H "Content-Type: application/json" \
+    -H "Idempotency-Key: demo-$RANDOM" --data-binary "$body" "http://127.0.0.1:$port/v1/messages" \
+    | head -c 120; echo " ..."
+  say "Status page: http://127.0.0.1:$port/ (metrics at /metrics)"
   deadline=$(( SECONDS + 120 ))
   while (( SECONDS < deadline )); do
     drained && break

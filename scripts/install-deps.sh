@@ -6,7 +6,7 @@ packages=(
   libsqlcipher-dev sqlcipher zlib1g-dev libcurl4-openssl-dev libcpp-httplib-dev libssl-dev
   libpq-dev postgresql
   qt6-base-dev libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  xvfb xdotool xauth curl imagemagick
+  xvfb xdotool xauth curl imagemagick chromium prometheus
 )
 missing=()
 for p in "${packages[@]}"; do

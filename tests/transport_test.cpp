@@ -124,18 +124,21 @@ TEST(TransportConfig, ReadsItsKeysAndRefusesBadValuesWithAReason) {
         std::tuple(defaults.timeouts.connectMs, defaults.timeouts.totalMs, defaults.busyTimeoutMs),
         std::tuple(10000, 60000, 15000));
     EXPECT_EQ(defaults.payloadCodePage, "WINDOWS-1252");
-    test::writeFile(
-        path,
-        "# transport\r\n  http.connect_timeout_ms = 2500\r\n\n; a comment\n"
-        "http.total_timeout_ms=86400000\npayload.codepage=CP1251\n"
-        "server1.host=127.0.0.1:8001\nserver5.host = gw5 \nserver6.host=x\n"
-        "server0.host=x\nserverA.host=x\nserver1.hosts=x\nui.x=else\ndb.busy_timeout_ms=250\n");
+    test::writeFile(path,
+                    "# transport\r\n  http.connect_timeout_ms = 2500\r\n\n; a comment\n"
+                    "http.total_timeout_ms=86400000\npayload.codepage=CP1251\n"
+                    "server1.host=127.0.0.1:8001\nserver5.host = gw5 \nserver6.host=x\n"
+                    "server0.host=x\nserverA.host=x\nserver1.hosts=x\nui.x=else\n"
+                    "http.listen=[::1]:8080\nhttp.token_file=t\ndb.busy_timeout_ms=250\n");
     auto config = loadTransportConfig(path).value();
     EXPECT_EQ(std::tuple(config.timeouts.connectMs, config.timeouts.totalMs, config.busyTimeoutMs),
               std::tuple(2500, 86400000, 250));
     EXPECT_EQ(config.payloadCodePage, "CP1251");
     EXPECT_EQ(config.serverHosts,
               (std::array<std::string, 5>{"127.0.0.1:8001", "", "", "", "gw5"}));
+    auto listen = parseListenAddress(config.httpListen).value();
+    EXPECT_EQ(std::tuple(listen.host, listen.port, config.httpTokenFile),
+              std::tuple("::1", 8080, "t"));
     const std::pair<const char*, const char*> bad[] = {
         {"http.total_timeout_ms=0\n", "http.total_timeout_ms"},
         {"http.total_timeout_ms=86400001\n", "http.total_timeout_ms"},
@@ -143,6 +146,11 @@ TEST(TransportConfig, ReadsItsKeysAndRefusesBadValuesWithAReason) {
         {"http.connect_timeout_ms=-5\n", "http.connect_timeout_ms"},
         {"db.busy_timeout_ms=soon\n", "db.busy_timeout_ms"},
         {"payload.codepage=NO-SUCH\n", "payload.codepage"},
+        {"http.listen=8080\n", "http.listen"},
+        {"http.listen=:8080\n", "http.listen"},
+        {"http.listen=host:0\n", "http.listen"},
+        {"http.listen=host:65536\n", "http.listen"},
+        {"http.listen=host:80x\n", "http.listen"},
         {"ok=1\njust text\n", "line 2"}};
     for (const auto& [content, mentions] : bad) {
         test::writeFile(path, content);

@@ -9,11 +9,13 @@
 #include "daemon/service.h"
 #include "daemon/service_log.h"
 #include "daemon/signal_watch.h"
+#include "transport/transport_config.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: parlixd [--folder DIR] [--settings DIR] [--credentials FILE] [--verbose]\n"
+    "usage: parlixd [--folder DIR] [--settings DIR] [--credentials FILE] [--listen HOST:PORT]\n"
+    "               [--verbose]\n"
     "       parlixd [--folder DIR] --login\n"
     "       parlixd --help | --version\n"
     "\n"
@@ -25,6 +27,7 @@ constexpr const char* kUsage =
     "  --settings DIR      the settings folder (default ~/.config/parlix)\n"
     "  --credentials FILE  log in with the user= and password= lines of FILE, which only its\n"
     "                      owner may read; without it, the login --login remembered is used\n"
+    "  --listen HOST:PORT  serve the HTTP interface there instead of http.listen\n"
     "  --login             ask for the gateway user id and password and remember them\n"
     "  --verbose           also log each request's path and outcome\n"
     "\n"
@@ -45,7 +48,7 @@ int main(int argc, char** argv) {
         std::cerr << "parlixd: " << folders.error().message << "\n" << kUsage;
         return kExitUsage;
     }
-    ServiceOptions options{folders.value(), "", false};
+    ServiceOptions options{folders.value(), "", false, ""};
     bool login = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -64,9 +67,12 @@ int main(int argc, char** argv) {
             options.verbose = true;
         } else if (a == "--credentials" && i + 1 < args.size() && !args[i + 1].empty()) {
             options.credentialsFile = args[++i];
+        } else if (a == "--listen" && i + 1 < args.size() && parseListenAddress(args[i + 1])) {
+            options.listen = args[++i];
         } else {
             std::cerr << "parlixd: "
                       << (a == "--credentials" ? "--credentials needs a file"
+                          : a == "--listen"    ? "--listen needs HOST:PORT"
                                                : "unknown option " + a)
                       << "\n"
                       << kUsage;

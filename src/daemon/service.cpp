@@ -16,6 +16,7 @@
 #include "app/send_msg.h"
 #include "daemon/credentials.h"
 #include "daemon/exit_codes.h"
+#include "daemon/http_server.h"
 #include "daemon/service_log.h"
 #include "daemon/service_ui.h"
 #include "daemon/signal_watch.h"
@@ -99,6 +100,7 @@ private:
     ServiceUi m_ui;
     std::shared_ptr<SystemPorts> m_ports;
     std::optional<Credentials> m_fileLogin;
+    std::unique_ptr<HttpInterface> m_http;
     bool m_started = false;
     bool m_stopping = false;
 };
@@ -144,6 +146,11 @@ std::optional<int> Service::check() {
         }
     }
     const TransportConfig& config = m_ports->environment().config;
+    auto http = HttpInterface::open(config, m_options.listen, folder, m_options.verbose, m_log);
+    if (!http) {
+        return refuse(kExitConfig, http.error().message);
+    }
+    m_http = std::move(http).value();
     try {
         if (config.queueUrl.empty()) {
             Connection probe;
@@ -206,12 +213,18 @@ int Service::serve() {
         return kExitConfig;
     }
     m_started = true;
+    if (m_http && !m_http->start(form)) {
+        return kExitConfig;
+    }
     if (m_fileLogin) {
         form.setText("txtUserId", m_fileLogin->userId);
         form.setText("txtUSerPassWord", m_fileLogin->password);
     }
     m_ui.doEvents();
     form.fire("cmdConnect2", Event::Click);
+    if (m_http) {
+        m_http->publish(form);
+    }
     loop(app);
     return kExitOk;
 }
@@ -234,11 +247,18 @@ void Service::loop(SendMsg& app) {
             continue;
         }
         if (form.enabled("SendMessage")) {
+            const auto started = SteadyClock::now();
             form.fire("SendMessage", Event::Timer);
+            if (m_http) {
+                m_http->tickEnded(form, SteadyClock::now() - started);
+            }
         }
         if (form.enabled("cmdConnect2") && SteadyClock::now() >= nextConnect) {
             form.fire("cmdConnect2", Event::Click);
             nextConnect = SteadyClock::now() + kReconnectInterval;
+            if (m_http) {
+                m_http->publish(form);
+            }
         }
         // The window's timer starts counting again when the tick has ended.
         nextTick = SteadyClock::now() + kTickInterval;

@@ -15,6 +15,8 @@ struct ServiceOptions {
     std::string credentialsFile;
     /// Log each request's path and outcome too.
     bool verbose = false;
+    /// Where the HTTP interface listens instead of http.listen ("host:port").
+    std::string listen;
 };
 
 /// Runs parlixd: checks everything it needs without changing a file, runs the window's

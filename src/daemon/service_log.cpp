@@ -7,8 +7,7 @@
 
 namespace parlix {
 
-std::string isoTimestamp() {
-    auto now = std::chrono::system_clock::now();
+std::string isoTimestamp(std::chrono::system_clock::time_point now) {
     std::time_t secs = std::chrono::system_clock::to_time_t(now);
     auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
     std::tm local{};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
@@ -13,6 +14,7 @@ public:
 };
 
 /// The local time as "2026-12-06T15:04:05.123+01:00".
-std::string isoTimestamp();
+std::string isoTimestamp(
+    std::chrono::system_clock::time_point now = std::chrono::system_clock::now());
 
 }  // namespace parlix

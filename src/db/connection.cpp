@@ -143,10 +143,15 @@ void Connection::openFile(const std::string& path, const std::string& key) {
         throw;
     }
     // Every page read from the file is decrypted and checked; a larger cache keeps the queue's
-    // pages and its status index in memory between ticks.
-    Statement cache(handle->db, "PRAGMA cache_size=-32768");
-    cache.step();
+    // pages and its status index in memory between ticks. A commit returns once the disk holds
+    // it.
+    for (const char* pragma : {"PRAGMA cache_size=-32768", "PRAGMA synchronous=FULL"}) {
+        Statement st(handle->db, pragma);
+        st.step();
+    }
     m_handle = std::move(handle);
+    m_path = path;
+    m_key = key;
 }
 
 bool Connection::isOpen() const {

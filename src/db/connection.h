@@ -62,11 +62,17 @@ public:
 
     /// The engine's handle, for checks such as integrity tests.
     sqlite3* handle() const;
+    /// The file and key of the last open, to open another connection to the same file.
+    const std::string& path() const { return m_path; }
+    const std::string& key() const { return m_key; }
+    long busyTimeoutMs() const { return m_busyTimeoutMs; }
 
 private:
     DataSourceResolver m_resolver;
     std::shared_ptr<DbHandle> m_handle;
     long m_busyTimeoutMs;
+    std::string m_path;
+    std::string m_key;
 };
 
 /// Finds a file whose name matches the last component of `path` without regard to case, in the

@@ -62,6 +62,19 @@ std::vector<Value> firstRow(Connection& db, const std::string& sql, const char* 
     return row;
 }
 
+/// Queues messages in the open transaction; their keys.
+std::vector<std::int64_t> insertRows(Connection& db,
+                                     const std::vector<std::pair<Value, Value>>& messages) {
+    Statement st = Statement::prepared(
+        db.handle(), "INSERT INTO MessageQueue (Mobileno, Message, Status) VALUES (?, ?, ?)");
+    std::vector<std::int64_t> keys;
+    for (const auto& [mobile, message] : messages) {
+        st.run({mobile, message, text(Status::Queued)});
+        keys.push_back(db.lastInsertId());
+    }
+    return keys;
+}
+
 /// Moves the taken rows among `keys` to `to`, in the open transaction; the rows moved.
 int settleKeys(Connection& db, const std::vector<std::int64_t>& keys, Status to) {
     Statement st = Statement::prepared(db.handle(), kSettleRow);
@@ -75,10 +88,13 @@ int settleKeys(Connection& db, const std::vector<std::int64_t>& keys, Status to)
 }  // namespace
 
 FileQueue::FileQueue(std::unique_ptr<Connection> db, const std::string& programFolder)
-    : m_owned(std::move(db)), m_db(*m_owned), m_marker(programFolder) {}
+    : m_owned(std::move(db)),
+      m_db(*m_owned),
+      m_programFolder(programFolder),
+      m_marker(programFolder) {}
 
 FileQueue::FileQueue(Connection& db, const std::string& programFolder)
-    : m_db(db), m_marker(programFolder) {}
+    : m_db(db), m_programFolder(programFolder), m_marker(programFolder) {}
 
 FileQueue::~FileQueue() = default;
 
@@ -88,6 +104,16 @@ bool FileQueue::isOpen() const {
 
 void FileQueue::close() {
     m_db.close();
+}
+
+std::function<std::unique_ptr<MessageQueue>()> FileQueue::opener() const {
+    return [path = m_db.path(), key = m_db.key(), timeout = m_db.busyTimeoutMs(),
+            folder = m_programFolder]() -> std::unique_ptr<MessageQueue> {
+        auto db = std::make_unique<Connection>();
+        db->setBusyTimeout(timeout);
+        db->openFile(path, key);
+        return std::make_unique<FileQueue>(std::move(db), folder);
+    };
 }
 
 bool FileQueue::hasQueued() {
@@ -254,13 +280,7 @@ std::int64_t FileQueue::enqueue(const Value& mobile, const Value& message) {
 std::vector<std::int64_t> FileQueue::enqueueAll(
     const std::vector<std::pair<Value, Value>>& messages) {
     Transaction tx(m_db);
-    Statement st = Statement::prepared(
-        m_db.handle(), "INSERT INTO MessageQueue (Mobileno, Message, Status) VALUES (?, ?, ?)");
-    std::vector<std::int64_t> keys;
-    for (const auto& [mobile, message] : messages) {
-        st.run({mobile, message, text(Status::Queued)});
-        keys.push_back(m_db.lastInsertId());
-    }
+    std::vector<std::int64_t> keys = insertRows(m_db, messages);
     tx.commit();
     return keys;
 }
@@ -300,6 +320,65 @@ std::vector<QueueRow> FileQueue::list(const std::optional<std::string>& status, 
                         st.column(3).toText()});
     }
     return rows;
+}
+
+void FileQueue::makeRequestKeys() {
+    m_db.execute(
+        "CREATE TABLE IF NOT EXISTS IdempotencyKey (KeyText TEXT PRIMARY KEY, Fingerprint TEXT NOT "
+        "NULL, Answer TEXT NOT NULL, CreatedAt TEXT NOT NULL)");
+    m_db.execute(
+        "CREATE INDEX IF NOT EXISTS IdempotencyKey_CreatedAt ON IdempotencyKey (CreatedAt)");
+}
+
+std::vector<RequestOutcome> FileQueue::queueRequests(
+    const std::vector<QueueRequest>& requests, const std::string& now, const std::string& notBefore,
+    const std::function<std::string(const std::vector<std::int64_t>&)>& answer) {
+    // The file's one write lock serializes requests: a key is looked up and kept with nothing
+    // in between.
+    Transaction tx(m_db);
+    makeRequestKeys();
+    std::vector<RequestOutcome> outcomes;
+    for (const QueueRequest& request : requests) {
+        RequestOutcome outcome;
+        if (!request.key.empty()) {
+            Statement kept(m_db.handle(),
+                           "SELECT Fingerprint, Answer FROM IdempotencyKey WHERE KeyText = ? AND "
+                           "CreatedAt >= ?",
+                           {request.key, notBefore});
+            if (kept.step()) {
+                outcome.kept = KeptAnswer{kept.column(0).toText(), kept.column(1).toText()};
+                outcomes.push_back(std::move(outcome));
+                continue;
+            }
+        }
+        outcome.ids = insertRows(m_db, request.messages);
+        if (!request.key.empty()) {
+            m_db.execute(
+                "INSERT OR REPLACE INTO IdempotencyKey (KeyText, Fingerprint, Answer, "
+                "CreatedAt) VALUES (?, ?, ?, ?)",
+                {request.key, request.fingerprint, answer(outcome.ids), now});
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+    tx.commit();
+    return outcomes;
+}
+
+int FileQueue::forgetAnswersBefore(const std::string& notBefore) {
+    makeRequestKeys();
+    return m_db.execute("DELETE FROM IdempotencyKey WHERE CreatedAt < ?", {notBefore});
+}
+
+std::optional<RowLookup> FileQueue::lookUp(std::int64_t id) {
+    Statement st(m_db.handle(),
+                 "SELECT Status, MessageID, Message, DeliverStatus, DeliverReason, DeliverDateTime "
+                 "FROM MessageQueue WHERE rowid = ?",
+                 {id});
+    if (!st.step()) {
+        return std::nullopt;
+    }
+    return RowLookup{st.column(0), st.column(1), st.column(2),
+                     st.column(3), st.column(4), st.column(5)};
 }
 
 void FileQueue::createTables() {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -84,6 +85,37 @@ struct DeliveryReport {
     std::string time;
 };
 
+/// One row as a look-up by its key shows it; what was never written is null.
+struct RowLookup {
+    Value status;
+    Value messageId;
+    Value message;
+    Value deliverStatus;
+    Value deliverReason;
+    Value deliverTime;
+};
+
+/// A request of the HTTP interface to queue messages: the messages (number, text), and its
+/// idempotency key (empty when it has none) with the fingerprint of its body.
+struct QueueRequest {
+    std::vector<std::pair<Value, Value>> messages;
+    std::string key;
+    std::string fingerprint;
+};
+
+/// The answer kept under an idempotency key, and the fingerprint of the body that got it.
+struct KeptAnswer {
+    std::string fingerprint;
+    std::string answer;
+};
+
+/// What became of a request: the keys of the rows it queued, or the answer kept under its key
+/// (and then it queued nothing).
+struct RequestOutcome {
+    std::vector<std::int64_t> ids;
+    std::optional<KeptAnswer> kept;
+};
+
 /// Raises DbError when `taken` names a row that is not among `offered`.
 void checkOffered(const std::vector<QueuedRow>& offered, const std::vector<RowTaken>& taken);
 
@@ -101,6 +133,9 @@ public:
     virtual bool isOpen() const = 0;
     /// Closes the connection; what it held is released by the database.
     virtual void close() = 0;
+    /// What opens another connection to the same queue, for another thread; it may be called
+    /// from any thread.
+    virtual std::function<std::unique_ptr<MessageQueue>()> opener() const = 0;
 
     /// Is any row queued?
     virtual bool hasQueued() = 0;
@@ -157,6 +192,18 @@ public:
     virtual std::map<std::string, long> countByStatus() = 0;
     /// The first `limit` rows, of one status or all, in key order.
     virtual std::vector<QueueRow> list(const std::optional<std::string>& status, long limit) = 0;
+
+    /// Queues the messages of several requests in one transaction, all or none. A request whose
+    /// key was kept since `notBefore` queues nothing and gets what was kept; each other request
+    /// with a key keeps `answer(ids)` under it, dated `now` (ISO-8601 UTC text, which sorts).
+    virtual std::vector<RequestOutcome> queueRequests(
+        const std::vector<QueueRequest>& requests, const std::string& now,
+        const std::string& notBefore,
+        const std::function<std::string(const std::vector<std::int64_t>&)>& answer) = 0;
+    /// Forgets the answers kept before `notBefore`; how many.
+    virtual int forgetAnswersBefore(const std::string& notBefore) = 0;
+    /// One row by its key, or nothing.
+    virtual std::optional<RowLookup> lookUp(std::int64_t id) = 0;
 
     /// Creates the tables of a new queue as the software that fills the queue does. All or
     /// nothing.

@@ -60,7 +60,12 @@ PgConnection::~PgConnection() {
 }
 
 void PgConnection::open() {
-    close();
+    // The old connection goes, but not the wish to be connected: a connection that broke is
+    // tried again by every statement until the server is back.
+    if (m_conn != nullptr) {
+        PQfinish(m_conn);
+        m_conn = nullptr;
+    }
     // Defaults first: what the connection string sets itself wins over them. Every wait has an
     // end: the connection, a dead peer's silence, a statement and the locks it waits for.
     const std::string options = "-c statement_timeout=" + std::to_string(m_statementTimeoutMs) +

@@ -55,6 +55,9 @@ public:
     bool connected() const;
     void close();
 
+    const std::string& conninfo() const { return m_conninfo; }
+    long statementTimeoutMs() const { return m_statementTimeoutMs; }
+
     /// Runs one statement with its values bound to $1, $2, ...; raises DbError.
     PgRows run(const std::string& sql, const std::vector<Value>& params = {});
 

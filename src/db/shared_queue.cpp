@@ -58,6 +58,11 @@ constexpr Upgrade kUpgrades[] = {
      "DEFAULT false, Batch text)"},
     {false, "parlixclaims_lease",
      "CREATE INDEX IF NOT EXISTS ParlixClaims_Lease ON ParlixClaims (LeaseUntil)"},
+    {false, "idempotencykey",
+     "CREATE TABLE IF NOT EXISTS IdempotencyKey (KeyText text PRIMARY KEY, Fingerprint text NOT "
+     "NULL, Answer text NOT NULL, CreatedAt text NOT NULL)"},
+    {false, "idempotencykey_createdat",
+     "CREATE INDEX IF NOT EXISTS IdempotencyKey_CreatedAt ON IdempotencyKey (CreatedAt)"},
     {false, "proxyconfig",
      "CREATE TABLE IF NOT EXISTS ProxyConfig (Installation text PRIMARY KEY, comport text UNIQUE, "
      "User1 text, Pass1 text, IPNO text, IPAddress text)"},
@@ -101,6 +106,16 @@ bool SharedQueue::isOpen() const {
 
 void SharedQueue::close() {
     m_db->close();
+}
+
+std::function<std::unique_ptr<MessageQueue>()> SharedQueue::opener() const {
+    return [conninfo = m_db->conninfo(), timeout = m_db->statementTimeoutMs(),
+            installation = m_installation, lease = m_lease]() -> std::unique_ptr<MessageQueue> {
+        auto queue = std::make_unique<SharedQueue>(
+            std::make_unique<PgConnection>(conninfo, timeout), installation, lease);
+        queue->open();
+        return queue;
+    };
 }
 
 bool SharedQueue::hasQueued() {
@@ -331,6 +346,58 @@ bool SharedQueue::storeInstallationNumber(const std::string& number) {
 
 std::int64_t SharedQueue::enqueue(const Value& mobile, const Value& message) {
     return enqueueAll({{mobile, message}}).front();
+}
+
+std::vector<RequestOutcome> SharedQueue::queueRequests(
+    const std::vector<QueueRequest>& requests, const std::string& now, const std::string& notBefore,
+    const std::function<std::string(const std::vector<std::int64_t>&)>& answer) {
+    PgTransaction tx(*m_db);
+    std::vector<RequestOutcome> outcomes;
+    for (const QueueRequest& request : requests) {
+        RequestOutcome outcome;
+        if (!request.key.empty()) {
+            // Workers that share the queue may get the same key at once: the second waits for
+            // the first's commit, then finds its answer.
+            m_db->run("SELECT pg_advisory_xact_lock(hashtextextended($1, 0))", {request.key});
+            PgRows kept = m_db->run(
+                "SELECT Fingerprint, Answer FROM IdempotencyKey WHERE KeyText = $1 AND CreatedAt "
+                ">= $2",
+                {request.key, notBefore});
+            if (kept.size() > 0) {
+                outcome.kept = KeptAnswer{kept.at(0, 0).toText(), kept.at(0, 1).toText()};
+                outcomes.push_back(std::move(outcome));
+                continue;
+            }
+        }
+        outcome.ids = enqueueAll(request.messages);
+        if (!request.key.empty()) {
+            m_db->run(
+                "INSERT INTO IdempotencyKey (KeyText, Fingerprint, Answer, CreatedAt) VALUES "
+                "($1, $2, $3, $4) ON CONFLICT (KeyText) DO UPDATE SET Fingerprint = "
+                "EXCLUDED.Fingerprint, Answer = EXCLUDED.Answer, CreatedAt = "
+                "EXCLUDED.CreatedAt",
+                {request.key, request.fingerprint, answer(outcome.ids), now});
+        }
+        outcomes.push_back(std::move(outcome));
+    }
+    tx.commit();
+    return outcomes;
+}
+
+int SharedQueue::forgetAnswersBefore(const std::string& notBefore) {
+    return m_db->run("DELETE FROM IdempotencyKey WHERE CreatedAt < $1", {notBefore}).changed();
+}
+
+std::optional<RowLookup> SharedQueue::lookUp(std::int64_t id) {
+    PgRows rows = m_db->run(
+        "SELECT Status, MessageID, Message, DeliverStatus, DeliverReason, DeliverDateTime FROM "
+        "MessageQueue WHERE ID = $1",
+        {id});
+    if (rows.size() == 0) {
+        return std::nullopt;
+    }
+    return RowLookup{rows.at(0, 0), rows.at(0, 1), rows.at(0, 2),
+                     rows.at(0, 3), rows.at(0, 4), rows.at(0, 5)};
 }
 
 std::vector<std::int64_t> SharedQueue::enqueueAll(

@@ -29,6 +29,7 @@ public:
 
     bool isOpen() const override;
     void close() override;
+    std::function<std::unique_ptr<MessageQueue>()> opener() const override;
 
     bool hasQueued() override;
     long countQueued(long limit) override;
@@ -53,6 +54,13 @@ public:
     long count(const std::optional<std::string>& status) override;
     std::map<std::string, long> countByStatus() override;
     std::vector<QueueRow> list(const std::optional<std::string>& status, long limit) override;
+
+    std::vector<RequestOutcome> queueRequests(
+        const std::vector<QueueRequest>& requests, const std::string& now,
+        const std::string& notBefore,
+        const std::function<std::string(const std::vector<std::int64_t>&)>& answer) override;
+    int forgetAnswersBefore(const std::string& notBefore) override;
+    std::optional<RowLookup> lookUp(std::int64_t id) override;
 
     void createTables() override;
     void upgradeSchema() override;

@@ -79,6 +79,7 @@ bool BatchSender::settleHeld(const std::string& logPrefix) {
     if (!tryStep([&] { rows = m_form.queue().settleBatch(m_held->batch, to); })) {
         return false;
     }
+    countSettled(to, rows);
     const std::string count = logPrefix + std::to_string(rows) + " messages ";
     const std::string marked = "marked " + std::string(statusText(to));
     m_form.writeLog(m_held->to               ? count + marked
@@ -269,6 +270,7 @@ void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::s
         stamp = batchStamp(m_env.clock.now(), m_env.random.next());
         m_form.uploadOk =
             upload(profile, headerFile ? &*headerFile : nullptr, message, stamp, userId);
+        m_form.counters.failedUploads += m_form.uploadOk ? 0 : 1;
     }
     if (!m_form.uploadOk) {
         if (profile.logsFailedUpload) {
@@ -285,8 +287,15 @@ void BatchSender::send(const SenderProfile& profile, long rowLimit, const std::s
 void BatchSender::settle(Status to) {
     if (m_held) {
         m_held->to = to;
-        m_form.queue().settleBatch(m_held->batch, to);
+        countSettled(to, m_form.queue().settleBatch(m_held->batch, to));
         m_held.reset();
+    }
+}
+
+void BatchSender::countSettled(Status to, int rows) {
+    // The gateway has the rows it was sent, debited or not.
+    if (to == Status::Sent || to == Status::DelSent) {
+        m_form.counters.messagesSent += rows;
     }
 }
 

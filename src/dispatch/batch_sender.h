@@ -101,6 +101,8 @@ private:
     void resumeSerial(const std::string& userId);
     /// Settles the batch in hand to `to`.
     void settle(Status to);
+    /// Counts the rows a settle gave to the gateway.
+    void countSettled(Status to, int rows);
 
     FormModel& m_form;
     const AppEnvironment& m_env;

@@ -43,6 +43,7 @@ void DispatchTick::SendMessage_Timer() {
 }
 
 void DispatchTick::recover(const OutsideFailure& e) {
+    ++m_form.counters.tickErrors;
     m_form.writeLog(std::string("Dispatch error: ") + e.what() + " " +
                     generalDateTime(m_env.clock.now()));
     // The batch's rows must not stay taken: before its last piece went they are queued again,

@@ -9,6 +9,7 @@
 
 #include "base/activity_log.h"
 #include "db/message_queue.h"
+#include "model/dispatch_counters.h"
 #include "model/element.h"
 
 namespace parlix {
@@ -97,6 +98,7 @@ public:
     double messageSerial = 0;
     /// What the transfer element `SendMsgURL` was given at start-up.
     TransferSettings transfer;
+    DispatchCounters counters;
 
 private:
     Element& mut(const std::string& name);

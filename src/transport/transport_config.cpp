@@ -32,6 +32,23 @@ std::string trimBlanks(std::string_view s) {
 
 }  // namespace
 
+Result<ListenAddress> parseListenAddress(const std::string& text) {
+    const size_t colon = text.rfind(':');
+    std::string host = colon == std::string::npos ? std::string() : text.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    int port = 0;
+    const char* digits = text.data() + (colon == std::string::npos ? text.size() : colon + 1);
+    auto [end, ec] = std::from_chars(digits, text.data() + text.size(), port);
+    if (host.empty() || ec != std::errc() || end != text.data() + text.size() || port < 1 ||
+        port > 65535) {
+        return Error{EINVAL, "http.listen must be host:port with a port from 1 to 65535, not \"" +
+                                 text + "\""};
+    }
+    return ListenAddress{host, port};
+}
+
 Result<std::map<std::string, std::string>> readConfigValues(const std::string& path) {
     std::map<std::string, std::string> values;
     std::ifstream in(path, std::ios::binary);
@@ -93,6 +110,13 @@ Result<TransportConfig> loadTransportConfig(const std::string& path) {
         } else if (key.size() == 12 && key.starts_with("server") && key.ends_with(".host") &&
                    key[6] >= '1' && key[6] <= '5') {
             config.serverHosts[static_cast<size_t>(key[6] - '1')] = value;
+        } else if (key == "http.listen" && !value.empty()) {
+            if (auto listen = parseListenAddress(value); !listen) {
+                return listen.error();
+            }
+            config.httpListen = value;
+        } else if (key == "http.token_file") {
+            config.httpTokenFile = value;
         }
     }
     return config;

@@ -23,6 +23,8 @@ inline constexpr const char* kConfigFileName = "parlix.conf";
 ///   db.busy_timeout_ms       time a statement waits for another writer's lock, default 15000
 ///   queue.url                a PostgreSQL connection string or URI: the queue is shared there
 ///   queue.lease_s            seconds a worker's claim on a batch lasts unrenewed, default 300
+///   http.listen              where parlixd's HTTP interface listens, "host:port"; off when empty
+///   http.token_file          the file holding that interface's bearer token
 struct TransportConfig {
     HttpTimeouts timeouts;
     long busyTimeoutMs = 15000;
@@ -30,7 +32,18 @@ struct TransportConfig {
     long leaseSeconds = 300;
     std::string payloadCodePage = kDefaultPayloadCodePage;
     std::array<std::string, 5> serverHosts;
+    std::string httpListen;
+    std::string httpTokenFile;
 };
+
+/// A host and a port to listen on.
+struct ListenAddress {
+    std::string host;
+    int port = 0;
+};
+
+/// Reads "host:port" or "[v6-address]:port", the port from 1 to 65535; an Error saying why not.
+Result<ListenAddress> parseListenAddress(const std::string& text);
 
 /// Every key and value of a "key=value" file, later lines winning. A missing file gives none;
 /// a line without '=' is an Error naming its number.

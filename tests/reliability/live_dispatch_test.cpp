@@ -12,6 +12,7 @@
 #include <map>
 #include <tuple>
 
+#include "db/file_queue.h"
 #include "reliability_support.h"
 #include "support/app_fixture.h"
 
@@ -28,6 +29,7 @@ protected:
         fx.useGateway(sim);
         fx.useRealHttp({1000, 1500});
         db = fx.makeDatabase();
+        queue = std::make_unique<FileQueue>(*db, fx.programDir.str());
         fx.start();
         ASSERT_TRUE(fx.load());
         fx.logIn();
@@ -42,13 +44,13 @@ protected:
             f().fire("SendMessage", Event::Timer);
             EXPECT_TRUE(f().enabled("SendMessage")) << "the timer stayed stopped";
             EXPECT_EQ(test::countExact(*db, "Read"), 0) << "rows left taken for sending";
-            if (waiting(*db) == 0) {
+            if (waiting(*queue) == 0) {
                 return i;
             }
         }
         return -1;
     }
-    Audit auditOf(const std::string& prefix) { return audit(*db, sim.messages(), prefix); }
+    Audit auditOf(const std::string& prefix) { return audit(*queue, sim.messages(), prefix); }
     /// Entries of the activity log that hold `part`.
     long logged(const std::string& part) {
         const std::vector<std::string> log = fx.logLines();
@@ -60,6 +62,7 @@ protected:
     test::GatewaySimProcess sim;
     test::AppFixture fx;
     std::unique_ptr<Connection> db;
+    std::unique_ptr<MessageQueue> queue;
 };
 
 struct Fault {
@@ -105,8 +108,8 @@ TEST_P(GatewayFaultTable, EachFaultLeavesTheRowsAsTheTableSaysAndEveryMessageGoe
     for (const Fault& fault : kFaults) {
         SCOPED_TRACE(fault.label);
         const std::string prefix = "f" + std::to_string(&fault - kFaults) + "-";
-        sim.post("/_sim/reset");       // what the gateway holds is this row's alone
-        enqueueNew(*db, prefix, 100);  // several pieces: a refused third piece comes mid-upload
+        sim.post("/_sim/reset");          // what the gateway holds is this row's alone
+        enqueueNew(*queue, prefix, 100);  // several pieces: a refused third piece comes mid-upload
         for (int server = 1; server <= 5; ++server) {
             if (fault.allServers || server == f().serverNo) {
                 sim.setFaults("server=" + std::to_string(server) + "&" + fault.query);
@@ -200,7 +203,7 @@ TEST_F(LiveDispatchTest, AFullDiskFailsTheTickCleanlyAndSendingResumesOnceThereI
     // Lazily: the program still holds the database open when the test ends.
     std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(folder.c_str(), MNT_DETACH); });
     startLoggedIn();
-    enqueueNew(*db, "full-", 200, 100);
+    enqueueNew(*queue, "full-", 200, 100);
     std::ofstream(folder + "/filler") << std::string(4 << 20, 'f');  // more than there is room for
     EXPECT_EQ(drain(1), -1);
     EXPECT_EQ(logged("Dispatch error: "), 1);

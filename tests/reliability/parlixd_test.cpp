@@ -19,6 +19,7 @@
 #include <thread>
 #include <tuple>
 
+#include "daemon_folder.h"
 #include "model/settings_keys.h"
 #include "reliability_support.h"
 #include "support/child_process.h"
@@ -32,7 +33,6 @@ namespace parlix::reliability {
 namespace {
 
 namespace fs = std::filesystem;
-const std::string kParlixd = test::builtProgram("src/daemon/parlixd");
 
 /// Runs `parlixd --login` on a terminal and answers each prompt once it shows: what the
 /// terminal displayed, and the exit code.
@@ -68,51 +68,6 @@ test::ProcessResult loginOnTerminal(const std::string& folder,
     return r;
 }
 
-/// A program folder for parlixd against gateway-sim: SMSDB.MDB, parlix.conf naming the sim's
-/// servers, the settings folder "config" and the credentials file "credentials" (mode 0600) of
-/// `user` with the password "pw". `db` is the test's own connection to the queue.
-struct DaemonFolder {
-    DaemonFolder(test::GatewaySimProcess& sim, const std::string& user)
-        : db(test::makeQueueDatabase(dir.str())) {
-        std::string conf = "http.connect_timeout_ms=2000\nhttp.total_timeout_ms=10000\n";
-        for (int i = 1; i <= 5; ++i) {
-            conf += "server" + std::to_string(i) + ".host=" + sim.serverHost(i) + "\n";
-        }
-        test::writeFile(dir / "parlix.conf", conf);
-        fs::create_directory(dir / "config");
-        test::writeFile(dir / "credentials", "user=" + user + "\npassword=pw\n");
-        ::chmod(path("credentials").c_str(), 0600);
-    }
-    std::string path(const std::string& name = "") const { return (dir / name).string(); }
-    /// Starts parlixd with `args`, its output in `logName` beside the folder.
-    std::unique_ptr<test::ChildProcess> start(const std::string& logName = "parlixd.log") {
-        return std::make_unique<test::ChildProcess>(kParlixd, args, (logs / logName).string());
-    }
-
-    test::TempDir dir;
-    test::TempDir logs;
-    std::unique_ptr<Connection> db;
-    const std::vector<std::string> args{"--folder",     path(),          "--settings",
-                                        path("config"), "--credentials", path("credentials")};
-};
-
-/// Polls `done` every 10 ms until it holds; false when `p` ended first or 40 s passed.
-bool waitUntil(test::ChildProcess& p, const std::function<bool()>& done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(40);
-    while (p.running() && std::chrono::steady_clock::now() < until) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
-}
-/// SIGTERM, then its exit code (nothing when it did not end within 20 s).
-std::optional<int> terminate(test::ChildProcess& p) {
-    p.signal(SIGTERM);
-    return p.wait(std::chrono::seconds(20));
-}
-
 /// Every file under `dir`, by relative name, with its content.
 std::map<std::string, std::string> snapshot(const fs::path& dir) {
     std::map<std::string, std::string> files;
@@ -123,10 +78,15 @@ std::map<std::string, std::string> snapshot(const fs::path& dir) {
     return files;
 }
 
+void addConf(DaemonFolder& f, const std::string& lines) {
+    test::writeFile(f.path("parlix.conf"), test::readFile(f.path("parlix.conf")) + lines);
+}
+
 /// Spoils a fresh folder, or the arguments parlixd gets (those of DaemonFolder::args).
 using Spoil = std::function<void(DaemonFolder&, std::vector<std::string>& args)>;
 
 TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
+    test::GatewaySimProcess sim;
     std::unique_ptr<test::ChildProcess> first;
     // clang-format off
     const std::tuple<const char*, int, Spoil> cases[] = {
@@ -141,14 +101,18 @@ TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
         {"a credentials file of another user", 78, [](DaemonFolder& f, auto&) { EXPECT_EQ(::chown(f.path("credentials").c_str(), ::geteuid() + 1, ::getegid()), 0); }},
         {"a credentials file behind a link", 78, [](DaemonFolder& f, auto& args) { fs::create_symlink(f.path("credentials"), f.path("link")); args.back() = f.path("link"); }},
         {"no credentials at all", 78, [](DaemonFolder&, auto& args) { args.resize(4); }},
+        {"an HTTP token others may read", 78, [](DaemonFolder& f, auto&) { addConf(f, "http.listen=127.0.0.1:1\nhttp.token_file=credentials\n"); fs::permissions(f.path("credentials"), fs::perms::group_read, fs::perm_options::add); }},
+        {"http.listen without a token file", 78, [](DaemonFolder& f, auto&) { addConf(f, "http.listen=127.0.0.1:1\n"); }},
+        {"an HTTP address in use", 78, [&sim](DaemonFolder& f, auto&) { addConf(f, "http.listen=" + sim.host() + "\nhttp.token_file=credentials\n"); }},
+        {"--listen without a port", 64, [](DaemonFolder&, auto& args) { args.insert(args.end(), {"--listen", "8080"}); }},
         {"a second parlixd on the folder", 75, [&first](DaemonFolder& f, auto&) { first = f.start(); waitUntil(*first, [&] { return first->output().find("Server: Connected") != std::string::npos; }); }},
     };
     // clang-format on
-    test::GatewaySimProcess sim;
     sim.addAccount({"demo", "pw", 1000, false, "", ""});
     for (const auto& [label, code, spoil] : cases) {
         SCOPED_TRACE(label);
         DaemonFolder f(sim, "demo");
+        f.queue.reset();
         f.db.reset();
         std::vector<std::string> args = f.args;
         spoil(f, args);
@@ -196,18 +160,18 @@ TEST(Parlixd, ServesWithTheSavedLoginRereadsItsConfigurationStopsCleanlyAndLogsN
     ASSERT_EQ(saved.exitCode, 0) << saved.out;
     EXPECT_NE(saved.out.find("Gateway user id: demo"), std::string::npos) << saved.out;
     EXPECT_EQ(saved.out.find(secret), std::string::npos);  // the terminal never echoes it
-    enqueueNew(*f.db, "one-", 20);
+    enqueueNew(*f.queue, "one-", 20);
     test::ChildProcess d(kParlixd,
                          {"--folder", f.path(), "--settings", f.path("config"), "--verbose"},
                          f.path("parlixd.out"));
-    ASSERT_TRUE(waitUntil(d, [&] { return waiting(*f.db) == 0; })) << d.output();
+    ASSERT_TRUE(waitUntil(d, [&] { return waiting(*f.queue) == 0; })) << d.output();
 
     // Server 1 moves to another port; the rows queued after the reread go there.
     test::writeFile(f.path("parlix.conf"), "server1.host=" + sim.serverHost(3) + "\n");
     d.signal(SIGHUP);
     waitUntil(d, [&] { return d.output().find("parlix.conf reread") != std::string::npos; });
-    enqueueNew(*f.db, "two-", 20);
-    ASSERT_TRUE(waitUntil(d, [&] { return waiting(*f.db) == 0; })) << d.output();
+    enqueueNew(*f.queue, "two-", 20);
+    ASSERT_TRUE(waitUntil(d, [&] { return waiting(*f.queue) == 0; })) << d.output();
     EXPECT_EQ(test::countExact(*f.db, "Sent"), 40);
     for (const test::Json& m : sim.messages()) {
         EXPECT_EQ(m.at("server").get<std::string>(),
@@ -216,12 +180,12 @@ TEST(Parlixd, ServesWithTheSavedLoginRereadsItsConfigurationStopsCleanlyAndLogsN
 
     sim.post("/_sim/reset");
     sim.setFaults("server=3&delay_ms=5000&match=" + encodeQueryValue("Status=1"));
-    enqueueNew(*f.db, "term-", 30);
+    enqueueNew(*f.queue, "term-", 30);
     waitUntil(d, [&] { return sim.batches().size() > 0; });
     const std::string out = d.output();
     d.signal(SIGINT);  // a terminal's and a service manager's stop together are one stop
     EXPECT_EQ(terminate(d), 0) << out;
-    const Audit a = audit(*f.db, sim.messages(), "term-");
+    const Audit a = audit(*f.queue, sim.messages(), "term-");
     EXPECT_EQ(std::tuple(a.receivedDistinct, a.status("DelSent")), std::tuple(30, 30)) << out;
 
     const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d\d:\d\d .*)");
@@ -297,13 +261,6 @@ TEST(Parlixd, StartUpEndingTheProgramExits78AndAFailedConnectWaitsForTheNext) {
     EXPECT_TRUE(waitUntil(*d, [&] { return checks() == 20; })) << d->output();
 }
 
-/// The count for the mode the suite runs in: PARLIX_RELIABILITY_LONG=1 asks for the long one.
-int scaled(int shortCount, int longCount, int sanitizedCount) {
-    const char* mode = std::getenv("PARLIX_RELIABILITY_LONG");
-    const bool isLong = mode != nullptr && *mode != '\0' && std::string(mode) != "0";
-    return isLong ? longCount : PARLIX_RELIABILITY_SANITIZED ? sanitizedCount : shortCount;
-}
-
 /// A moment is held by delaying the requests whose target holds `match`; the kill comes once
 /// the `nth` request whose target `killOn` finds has arrived. Rows of 60 characters: 33 make a
 /// message file of two pieces of 2048 hex characters, 56 one of three.
@@ -335,7 +292,7 @@ long crashRun(int run, test::GatewaySimProcess& sim) {
                  " sender, killed " + m.name);
     sim.post("/_sim/reset");
     DaemonFolder f(sim, batch ? "batch" : "single");
-    enqueueNew(*f.db, "k-", m.rows);
+    enqueueNew(*f.queue, "k-", m.rows);
     sim.setFaults("server=1&delay_ms=1500&match=" + encodeQueryValue(m.match));
 
     auto first = f.start("first.log");
@@ -358,9 +315,9 @@ long crashRun(int run, test::GatewaySimProcess& sim) {
 
     sim.post("/_sim/faults/clear");
     auto restart = f.start("restart.log");
-    EXPECT_TRUE(waitUntil(*restart, [&] { return waiting(*f.db) == 0; })) << restart->output();
+    EXPECT_TRUE(waitUntil(*restart, [&] { return waiting(*f.queue) == 0; })) << restart->output();
     EXPECT_EQ(terminate(*restart), 0) << restart->output();
-    const Audit a = audit(*f.db, sim.messages(), "k-");
+    const Audit a = audit(*f.queue, sim.messages(), "k-");
     EXPECT_EQ(a.receivedDistinct, m.rows) << "messages that never went out";
     EXPECT_EQ(a.duplicates, 0);
     EXPECT_EQ(a.deletedNeverReceived, 0) << "lost: " << restart->output();
@@ -408,10 +365,10 @@ TEST(OutsideWriter, RowsInsertedWhileParlixdSendsAreAllKeptAndSentOnce) {
         std::this_thread::sleep_until(start + std::chrono::milliseconds(10 * n));
         test::enqueue(*f.db, std::to_string(9700000000LL + n), "cw-" + std::to_string(n) + "-");
     }
-    EXPECT_TRUE(waitUntil(*d, [&] { return waiting(*f.db) == 0; }));
+    EXPECT_TRUE(waitUntil(*d, [&] { return waiting(*f.queue) == 0; }));
     const std::string out = d->output();
     EXPECT_EQ(terminate(*d), 0) << out;
-    const Audit a = audit(*f.db, sim.messages(), "cw-");
+    const Audit a = audit(*f.queue, sim.messages(), "cw-");
     EXPECT_EQ(std::tuple(a.status("Sent"), a.receivedDistinct, a.duplicates),
               std::tuple(100L * seconds, 100L * seconds, 0L));
     EXPECT_FALSE(std::regex_search(out, std::regex("locked|busy|Dispatch error"))) << out;

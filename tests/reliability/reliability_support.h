@@ -1,14 +1,21 @@
 #pragma once
 
+#include <cstdlib>
 #include <map>
 #include <random>
 #include <set>
 #include <string>
 
 #include "db/connection.h"
+#include "db/message_queue.h"
 #include "db/open_database.h"
 #include "support/gateway_sim_process.h"
 #include "support/queue_db.h"
+
+// The reliability suite is told whether it runs in the sanitizer build; the benchmarks are not.
+#ifndef PARLIX_RELIABILITY_SANITIZED
+#define PARLIX_RELIABILITY_SANITIZED 0
+#endif
 
 namespace parlix::reliability {
 
@@ -23,7 +30,7 @@ struct Audit {
 };
 
 /// Audits the rows whose Message starts with `prefix` against the gateway's messages.
-inline Audit audit(Connection& db, const test::Json& messages, const std::string& prefix) {
+inline Audit audit(MessageQueue& queue, const test::Json& messages, const std::string& prefix) {
     Audit a;
     std::set<std::string> received;
     for (const test::Json& m : messages) {
@@ -32,12 +39,11 @@ inline Audit audit(Connection& db, const test::Json& messages, const std::string
         }
     }
     a.receivedDistinct = static_cast<long>(received.size());
-    for (const auto& row : test::query(db, "select Message, Status from MessageQueue")) {
-        const std::string status = row["Status"].toText();
-        if (row["Message"].toText().starts_with(prefix)) {
-            ++a.statuses[status];
-            const bool never = received.count(row["Message"].toText()) == 0;
-            a.deletedNeverReceived += never && status == "Deleted" ? 1 : 0;
+    for (const QueueRow& row : queue.list(std::nullopt, 10000000)) {
+        if (row.message.starts_with(prefix)) {
+            ++a.statuses[row.status];
+            const bool never = received.count(row.message) == 0;
+            a.deletedNeverReceived += never && row.status == "Deleted" ? 1 : 0;
         }
     }
     return a;
@@ -45,25 +51,24 @@ inline Audit audit(Connection& db, const test::Json& messages, const std::string
 
 /// Queues `count` rows in one transaction, with distinct texts "<prefix><n>-" followed by random
 /// letters up to `length` characters, so that payloads do not shrink much when compressed.
-inline void enqueueNew(Connection& db, const std::string& prefix, int count, size_t length = 60) {
+inline void enqueueNew(MessageQueue& queue, const std::string& prefix, int count,
+                       size_t length = 60) {
     std::mt19937_64 rng(std::hash<std::string>{}(prefix));
     std::uniform_int_distribution<int> letter('a', 'z');
-    db.beginTrans();
+    std::vector<std::pair<Value, Value>> rows;
     for (int n = 0; n < count; ++n) {
         std::string text = prefix + std::to_string(n) + "-";
         while (text.size() < length) {
             text += static_cast<char>(letter(rng));
         }
-        test::enqueue(db, std::to_string(9800000000LL + n), text);
+        rows.emplace_back(std::to_string(9800000000LL + n), text);
     }
-    db.commitTrans();
+    queue.enqueueAll(rows);
 }
 
-/// Rows whose status is "Queued" or "Read".
-inline long waiting(Connection& db) {
-    return static_cast<long>(
-        db.scalar("select count(*) from MessageQueue where Status in ('Queued', 'Read')")
-            .integer());
+/// Rows still to send: "Queued" or "Read".
+inline long waiting(MessageQueue& queue) {
+    return queue.count("Queued") + queue.count("Read");
 }
 
 /// "PRAGMA integrity_check" of a queue file, opened afresh.
@@ -71,6 +76,13 @@ inline std::string integrityOf(const std::string& dbPath) {
     Connection c;
     c.openFile(dbPath, kDatabasePassword);
     return c.scalar("PRAGMA integrity_check").toText();
+}
+
+/// The count for the mode the suite runs in: PARLIX_RELIABILITY_LONG=1 asks for the long one.
+inline int scaled(int shortCount, int longCount, int sanitizedCount) {
+    const char* mode = std::getenv("PARLIX_RELIABILITY_LONG");
+    const bool isLong = mode != nullptr && *mode != '\0' && std::string(mode) != "0";
+    return isLong ? longCount : PARLIX_RELIABILITY_SANITIZED ? sanitizedCount : shortCount;
 }
 
 }  // namespace parlix::reliability
