@@ -2,6 +2,9 @@
 // metrics' text, and what a body's bytes and headers must be.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <tuple>
 
@@ -9,6 +12,7 @@
 #include "daemon/http_metrics.h"
 #include "daemon/http_queue_writer.h"
 #include "daemon/http_snapshot.h"
+#include "daemon/service_log.h"
 #include "db/file_queue.h"
 #include "db/open_database.h"
 #include "model/form_model.h"
@@ -130,6 +134,21 @@ TEST(QueueWriter, KeepsAnAnswerUnderItsKeyFor24HoursThenForgetsIt) {
         EXPECT_TRUE(body.empty() || answer.body == body) << answer.body;
     }
     EXPECT_EQ(test::query(*db, "select KeyText from IdempotencyKey").size(), 1u);
+}
+
+// The journal's stamp: local time to the millisecond, and the zone's offset.
+TEST(ServiceLog, StampsLocalTimeToTheMillisecondWithItsOffset) {
+    using namespace std::chrono;
+    const auto at = sys_days{year{2026} / 12 / 6} + hours(15) + minutes(4) + seconds(5) +
+                    milliseconds(123);
+    for (const auto& [zone, stamp] : {std::pair{"UTC0", "2026-12-06T15:04:05.123+00:00"},
+                                      {"CET-1", "2026-12-06T16:04:05.123+01:00"}}) {
+        ::setenv("TZ", zone, 1);
+        ::tzset();
+        EXPECT_EQ(isoTimestamp(at), stamp);
+    }
+    ::unsetenv("TZ");
+    ::tzset();
 }
 
 }  // namespace
