@@ -139,8 +139,8 @@ TEST(QueueWriter, KeepsAnAnswerUnderItsKeyFor24HoursThenForgetsIt) {
 // The journal's stamp: local time to the millisecond, and the zone's offset.
 TEST(ServiceLog, StampsLocalTimeToTheMillisecondWithItsOffset) {
     using namespace std::chrono;
-    const auto at = sys_days{year{2026} / 12 / 6} + hours(15) + minutes(4) + seconds(5) +
-                    milliseconds(123);
+    const auto at =
+        sys_days{year{2026} / 12 / 6} + hours(15) + minutes(4) + seconds(5) + milliseconds(123);
     for (const auto& [zone, stamp] : {std::pair{"UTC0", "2026-12-06T15:04:05.123+00:00"},
                                       {"CET-1", "2026-12-06T16:04:05.123+01:00"}}) {
         ::setenv("TZ", zone, 1);
