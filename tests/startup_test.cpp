@@ -5,8 +5,11 @@
 #include <tuple>
 
 #include "db/db_error.h"
+#include "db/pg_connection.h"
+#include "db/shared_queue.h"
 #include "model/settings_keys.h"
 #include "support/app_fixture.h"
+#include "support/pg_cluster.h"
 #include "support/queue_db.h"
 
 namespace parlix {
@@ -225,6 +228,25 @@ TEST(Startup, AnOldDatabaseIsUpgradedAndTheInstallationNumberIsStoredOnce) {
         EXPECT_EQ(fx.form().comportNo, expected);
         db->execute("UPDATE ProxyConfig SET comport = '  '");
     }
+}
+
+// Installations that share a queue never share a number: one that draws a number another holds
+// draws again, and keeps what it drew at its next start.
+TEST(Startup, InstallationsSharingAQueueDrawNumbersNoOtherHolds) {
+    const std::string url = test::PgCluster::shared().newDatabase();
+    SharedQueue tables(std::make_unique<PgConnection>(url, 10000), "tool", 60);
+    tables.open();
+    tables.createTables();
+    AppFixture first;
+    AppFixture second;
+    for (AppFixture* fx : {&first, &second}) {
+        fx->config.queueUrl = url;
+        fx->random = test::FakeRandom({0.5, 0.5, 0.7});
+        ASSERT_TRUE(fx->load());
+    }
+    second.start();
+    ASSERT_TRUE(second.load());
+    EXPECT_EQ(first.form().comportNo + " " + second.form().comportNo, "50000 70000");
 }
 
 }  // namespace

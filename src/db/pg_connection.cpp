@@ -14,9 +14,16 @@ namespace {
 // SQLSTATE of a statement that broke a unique index.
 constexpr const char* kUniqueViolation = "23505";
 
+/// libpq's message on one line: its lines joined by blanks.
 std::string trimmedError(const char* message) {
-    std::string text = message != nullptr ? message : "";
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+    std::string text;
+    for (const char* c = message != nullptr ? message : ""; *c != '\0'; ++c) {
+        const bool blank = *c == '\n' || *c == '\t' || *c == ' ';
+        if (!blank || (!text.empty() && text.back() != ' ')) {
+            text += blank ? ' ' : *c;
+        }
+    }
+    while (!text.empty() && text.back() == ' ') {
         text.pop_back();
     }
     return text;
