@@ -260,7 +260,8 @@ TEST_P(HttpInterface, ShowsInABrowserTheFiguresTheQueueHolds) {
     EXPECT_NE(dom.find("id=\"login\">logged in<"), std::string::npos) << dom;
     EXPECT_NE(dom.find("Successfully Sent: 40"), std::string::npos) << dom;
     for (const auto& [name, size] : {std::pair{"laptop", "1280,900"}, {"phone", "390,1100"}}) {
-        const std::string png = test::builtProgram(std::string("status-page-") + name + ".png");
+        const std::string png = test::builtProgram(std::string("status-page-") + name +
+                                                   (GetParam() ? "-shared" : "-file") + ".png");
         std::filesystem::remove(png);
         chromium({"--screenshot=" + png, std::string("--window-size=") + size}, url);
         EXPECT_GT(std::filesystem::exists(png) ? std::filesystem::file_size(png) : 0, 10000u)
