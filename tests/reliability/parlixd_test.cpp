@@ -85,7 +85,9 @@ void addConf(DaemonFolder& f, const std::string& lines) {
 /// Spoils a fresh folder, or the arguments parlixd gets (those of DaemonFolder::args).
 using Spoil = std::function<void(DaemonFolder&, std::vector<std::string>& args)>;
 
+// The one line never shows a password.
 TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
+    static const std::string kSecret = "Secret-77";
     test::GatewaySimProcess sim;
     std::unique_ptr<test::ChildProcess> first;
     // clang-format off
@@ -95,6 +97,7 @@ TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
         {"a database cut to half", 78, [](DaemonFolder& f, auto&) { fs::resize_file(f.path("SMSDB.MDB"), fs::file_size(f.path("SMSDB.MDB")) / 2); }},
         {"a corrupt registry.dat", 78, [](DaemonFolder& f, auto&) { test::writeFile(f.path("registry.dat"), "garbage\n"); }},
         {"a corrupt settings file", 78, [](DaemonFolder& f, auto&) { test::writeFile(f.path("config/Zentroca.ini"), "[Sms]\nnot a setting\n"); }},
+        {"a shared queue that cannot be reached", 78, [](DaemonFolder& f, auto&) { addConf(f, "queue.url=postgresql://parlix:" + kSecret + "@/sms?host=/nowhere\n"); }},
         {"a bad parlix.conf", 78, [](DaemonFolder& f, auto&) { test::writeFile(f.path("parlix.conf"), "http.total_timeout_ms=soon\n"); }},
         {"an unknown option", 64, [](DaemonFolder&, auto& args) { args.push_back("--fast"); }},
         {"a credentials file its group may read", 78, [](DaemonFolder& f, auto&) { ::chmod(f.path("credentials").c_str(), 0640); }},
@@ -130,6 +133,7 @@ TEST(Parlixd, RefusesEachUnusableStartWithItsExitCodeOneLineAndNoFileChanged) {
         // One line, "parlixd: ..."; after a bad option the usage follows it.
         const char* says = code == 64 ? "parlixd: .*\nusage: [\\s\\S]*" : "parlixd: .*\n";
         EXPECT_TRUE(std::regex_match(r.out, std::regex(says))) << r.out;
+        EXPECT_EQ(r.out.find(kSecret), std::string::npos) << r.out;
         EXPECT_EQ(ours(), before);
         first.reset();
     }

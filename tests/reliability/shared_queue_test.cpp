@@ -136,19 +136,5 @@ TEST(SharedQueue, TheServerRestartingWhileWorkersSendLosesAndDoublesNothing) {
     expectEachMessageOnce(run, messages, "two workers, the server restarted");
 }
 
-// A shared queue that cannot be reached stops parlixd before it starts, with one line that
-// names the server's answer and never the connection string's password.
-TEST(SharedQueue, AServerThatCannotBeReachedIsOneLineAndExit78) {
-    test::GatewaySimProcess sim;
-    DaemonFolder f(sim, "demo", "queue.url=postgresql://parlix:Secret-77@/sms?host=/nowhere\n");
-    const test::ProcessResult r = test::runProcess(kParlixd, f.args);
-    EXPECT_EQ(r.exitCode, 78) << r.out;
-    EXPECT_TRUE(r.out.starts_with("parlixd: the database cannot be opened: The shared queue "
-                                  "cannot be reached") &&
-                r.out.find('\n') == r.out.size() - 1 &&
-                r.out.find("Secret-77") == std::string::npos)
-        << r.out;
-}
-
 }  // namespace
 }  // namespace parlix::reliability
