@@ -323,10 +323,9 @@ Figures sharedRun(test::GatewaySimProcess& sim, test::PgCluster& cluster, int wo
     Figures fig;
     fig.queue = "PostgreSQL";
     fig.workers = workers;
-    const std::string url = cluster.newDatabase();
+    const std::string url = cluster.newQueue();
     SharedQueue queue(std::make_unique<PgConnection>(url, 60000), "shared_queue_bench", 300);
     queue.open();
-    queue.createTables();
     const auto all = messages(count);
     constexpr size_t kChunk = 10000;
     for (size_t i = 0; i < all.size(); i += kChunk) {

@@ -5,8 +5,6 @@
 #include <tuple>
 
 #include "db/db_error.h"
-#include "db/pg_connection.h"
-#include "db/shared_queue.h"
 #include "model/settings_keys.h"
 #include "support/app_fixture.h"
 #include "support/pg_cluster.h"
@@ -233,10 +231,7 @@ TEST(Startup, AnOldDatabaseIsUpgradedAndTheInstallationNumberIsStoredOnce) {
 // Installations that share a queue never share a number: one that draws a number another holds
 // draws again, and keeps what it drew at its next start.
 TEST(Startup, InstallationsSharingAQueueDrawNumbersNoOtherHolds) {
-    const std::string url = test::PgCluster::shared().newDatabase();
-    SharedQueue tables(std::make_unique<PgConnection>(url, 10000), "tool", 60);
-    tables.open();
-    tables.createTables();
+    const std::string url = test::PgCluster::shared().newQueue();
     AppFixture first;
     AppFixture second;
     for (AppFixture* fx : {&first, &second}) {

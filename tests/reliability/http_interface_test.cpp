@@ -25,7 +25,7 @@ struct HttpDaemon {
     /// On the folder's file, or on a shared queue of its own when `shared`.
     HttpDaemon(test::GatewaySimProcess& sim, bool shared, long balance = 1000000)
         : port(freeLoopbackPort()),
-          url(shared ? sharedQueue() : ""),
+          url(shared ? test::PgCluster::shared().newQueue() : ""),
           folder(sim, "demo",
                  "http.listen=127.0.0.1:" + std::to_string(port) + "\nhttp.token_file=token\n",
                  url),
@@ -63,15 +63,6 @@ struct HttpDaemon {
                                           : httplib::Headers{}));
     }
     long rows() { return folder.queue->count(std::nullopt); }
-
-    /// A database of its own in the test program's private server, with the queue's tables.
-    static std::string sharedQueue() {
-        const std::string url = test::PgCluster::shared().newDatabase();
-        SharedQueue queue(std::make_unique<PgConnection>(url, 10000), "test", 60);
-        queue.open();
-        queue.createTables();
-        return url;
-    }
 
     int port;
     std::string url;

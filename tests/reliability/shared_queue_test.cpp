@@ -26,10 +26,8 @@ constexpr int kLeaseSeconds = 5;
 /// A shared queue in a private server, gateway-sim, and parlixd workers each on its folder.
 struct SharedRun {
     SharedRun(int workers, int messages)
-        : url(cluster.newDatabase()),
-          queue(std::make_unique<PgConnection>(url, 10000), "test", 60) {
+        : url(cluster.newQueue()), queue(std::make_unique<PgConnection>(url, 10000), "test", 60) {
         queue.open();
-        queue.createTables();
         sim.addAccount({"demo", "pw", 1000000000, false, "", "ALPHA"});
         // Each piece's reply waits a little, so that some batch is out most of the time.
         sim.setFaults("server=1&delay_ms=100&path=/Parlix/PostDataZSM.ASP");

@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "db/pg_connection.h"
+#include "db/shared_queue.h"
 
 namespace parlix::test {
 
@@ -77,6 +78,14 @@ std::string PgCluster::newDatabase() {
     admin.open();
     admin.run("CREATE DATABASE " + name);
     return url(name);
+}
+
+std::string PgCluster::newQueue() {
+    const std::string queueUrl = newDatabase();
+    SharedQueue tables(std::make_unique<PgConnection>(queueUrl, 10000), "tables", 60);
+    tables.open();
+    tables.createTables();
+    return queueUrl;
 }
 
 int PgCluster::run(const std::string& program, const std::string& args) const {

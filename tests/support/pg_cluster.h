@@ -22,6 +22,8 @@ public:
 
     /// A new, empty database; its libpq connection string.
     std::string newDatabase();
+    /// A new database holding the queue's tables; its connection string.
+    std::string newQueue();
     /// The connection string of a database of this cluster.
     std::string url(const std::string& database) const;
 
