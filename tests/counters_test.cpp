@@ -101,25 +101,22 @@ TEST(CounterQuery, RendersValuesByTheirTypeBits) {
 
 TEST(ProcCounterFacility, ResolvesPathsAndNameIndexes) {
     ProcCounterFacility facility;
-    const std::pair<const char*, std::int32_t> paths[] = {
-        {"\\Processor(_TOTAL)\\% processor time", kCounterOk},
-        {"\\Processor(99999)\\% User Time", kCounterOk},
-        {"\\Processor(100000)\\% User Time", kCounterNoInstance},
-        {"\\Processor(1x)\\% User Time", kCounterNoInstance},
-        {"\\Processor\\% User Time", kCounterNoInstance},
-        {"\\Memory()\\Available Bytes", kCounterOk},
-        {"\\Memory(x)\\Available Bytes", kCounterNoInstance},
-        {"\\Process()\\Working Set", kCounterNoInstance},
-        {"\\Process(a(b)#1)\\ID Process", kCounterOk},
-        {"\\Disk\\Reads", kCounterNoObject},
-        {"\\Memory\\Reads", kCounterNoCounter}};
-    for (const auto& [path, status] : paths) {
-        EXPECT_EQ(facility.validatePath(path), status) << path;
-    }
-    for (const char* bad :
+    const std::pair<std::int32_t, std::vector<const char*>> paths[] = {
+        {kCounterOk,
+         {"\\Processor(_TOTAL)\\% processor time", "\\Processor(99999)\\% User Time",
+          "\\Memory()\\Available Bytes", "\\Process(a(b)#1)\\ID Process"}},
+        {kCounterNoInstance,
+         {"\\Processor(100000)\\% User Time", "\\Processor(1x)\\% User Time",
+          "\\Processor\\% User Time", "\\Memory(x)\\Available Bytes", "\\Process()\\Working Set"}},
+        {kCounterNoObject, {"\\Disk\\Reads"}},
+        {kCounterNoCounter, {"\\Memory\\Reads"}},
+        {kCounterBadName,
          {"\\Processor(x", "Memory\\Available Bytes", "\\\\host\\Memory\\A",
-          "\\(_Total)\\% User Time", "\\Memory\\", "\\Memory\\A\\x", "\\Memory", "\\"}) {
-        EXPECT_EQ(facility.validatePath(bad), kCounterBadName) << bad;
+          "\\(_Total)\\% User Time", "\\Memory\\", "\\Memory\\A\\x", "\\Memory", "\\"}}};
+    for (const auto& [status, group] : paths) {
+        for (const char* path : group) {
+            EXPECT_EQ(facility.validatePath(path), status) << path;
+        }
     }
     CounterQuery query(facility);
     EXPECT_EQ(query.GetFormatedCounter(4, "", 99999) + query.GetFormatedCounter(-4, "", 24) +

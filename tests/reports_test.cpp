@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <tuple>
+
 #include "reports/delivery_reports.h"
 #include "support/app_fixture.h"
 #include "support/expect.h"
@@ -148,18 +150,16 @@ TEST(ReportsSchedule, TheTickDownloadsWhenTheCountPassesNineHundred) {
     ASSERT_TRUE(fx.load());
     FormModel& f = fx.form();
     f.serverAddress = "gw.test";
-    f.drAllowed = true;
     fx.transfer.responder = [](const test::FakeHttpClient::Request&) { return "END"; };
-    f.fire("SendMessage", Event::Timer);  // unticked box: no counting
-    EXPECT_EQ(f.drTickCount, 1000);
-    f.setValue("Chk_DownloadDR", 1);
-    f.drAllowed = false;
-    f.fire("SendMessage", Event::Timer);  // not allowed: no counting
-    EXPECT_EQ(f.drTickCount, 1000);
-    f.drAllowed = true;
-    f.fire("SendMessage", Event::Timer);
+    // Neither an unticked box nor a login without reports counts; the count starts at 1000.
+    const std::tuple<int, bool, int> ticks[] = {{0, true, 1000}, {1, false, 1000}, {1, true, 0}};
+    for (const auto& [box, allowed, count] : ticks) {
+        f.setValue("Chk_DownloadDR", box);
+        f.drAllowed = allowed;
+        f.fire("SendMessage", Event::Timer);
+        EXPECT_EQ(f.drTickCount, count);
+    }
     EXPECT_EQ(fx.transfer.requests.size(), 1u);
-    EXPECT_EQ(f.drTickCount, 0);
     for (int i = 0; i < 900; ++i) {
         f.fire("SendMessage", Event::Timer);
     }

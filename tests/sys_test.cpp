@@ -234,13 +234,12 @@ TEST(RunningInstances, CountsEveryProcessThatLooksLikeACopy) {
     std::vector<std::uint32_t> ids{7, 8};
     processes.ListProcessIds(ids);
     EXPECT_EQ(ids, (std::vector<std::uint32_t>{100, 101}));
-    table.entries = std::vector<ProcessEntry>{};
-    processes.ListProcessIds(ids);
-    EXPECT_EQ(ids, std::vector<std::uint32_t>{0});
-    table.entries.reset();
-    processes.ListProcessIds(ids);
-    EXPECT_EQ(ids, std::vector<std::uint32_t>{0});
-    EXPECT_EQ(processes.CountRunningInstances(), 0);
+    for (bool readable : {true, false}) {  // no processes, or a table that cannot be read
+        table.entries = readable ? std::optional(std::vector<ProcessEntry>{}) : std::nullopt;
+        processes.ListProcessIds(ids);
+        EXPECT_EQ(ids, std::vector<std::uint32_t>{0});
+        EXPECT_EQ(processes.CountRunningInstances(), 0);
+    }
     EXPECT_EQ(programNameFromExecutable("/opt/x/Parlix.EXE") + programNameFromExecutable(".exe") +
                   programNameFromExecutable("/usr/bin/parlix-1.2"),
               "Parlix.exeparlix-1.2");
@@ -271,23 +270,19 @@ TEST(RunningInstances, TheProcessTableNamesProcessesByExecutableElseCommandName)
 
 // Every address with a comma, last table entry first; none when the table does not fit.
 TEST(LocalIpList, ListsTheTableLastEntryFirstEachWithAComma) {
-    auto hosts = [](int count) {
-        std::vector<Ipv4Address> out;
-        for (int i = 1; i <= count; ++i) {
-            out.push_back({10, 0, 0, static_cast<std::uint8_t>(i)});
-        }
-        return out;
-    };
-    std::string twentyOne;
-    for (int i = 21; i >= 1; --i) {
-        twentyOne += "10.0.0." + std::to_string(i) + ",";
+    std::vector<Ipv4Address> hosts;
+    std::string twentyOne;  // the first 21 hosts' list
+    for (int i = 1; i <= 300; ++i) {
+        hosts.push_back({10, 0, 0, static_cast<std::uint8_t>(i)});
+        twentyOne.insert(0, i <= 21 ? "10.0.0." + std::to_string(i) + "," : "");
     }
+    auto first = [&](int count) { return std::vector(hosts.begin(), hosts.begin() + count); };
     const std::pair<std::optional<std::vector<Ipv4Address>>, std::string> cases[] = {
         {std::vector<Ipv4Address>{{10, 0, 0, 2}, {127, 0, 0, 1}, {255, 0, 9, 100}},
          "255.0.9.100,127.0.0.1,10.0.0.2,"},
-        {hosts(21), twentyOne},
-        {hosts(22), ""},
-        {hosts(300), ""},
+        {first(21), twentyOne},
+        {first(22), ""},
+        {hosts, ""},
         {std::vector<Ipv4Address>{}, ""},
         {std::nullopt, ""}};
     for (const auto& [addresses, text] : cases) {
