@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <tuple>
 
 #include "app/system_ports.h"

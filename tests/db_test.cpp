@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <functional>
 #include <map>
 #include <tuple>

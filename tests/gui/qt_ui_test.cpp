@@ -5,7 +5,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
-#include <cstdio>
 
 #include "gui/qt_clock.h"
 #include "gui/qt_ui.h"
