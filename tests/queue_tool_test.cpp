@@ -2,25 +2,26 @@
 
 #include <tuple>
 
-#include "db/connection.h"
-#include "db/open_database.h"
 #include "support/child_process.h"
 #include "support/pg_cluster.h"
+#include "support/queue_db.h"
 #include "support/temp_dir.h"
 
 namespace parlix {
 namespace {
 
+/// The tool run in `dir`, on the file there or on the queue `url` names.
+test::ProcessResult runTool(const test::TempDir& dir, std::vector<std::string> args,
+                            const std::string& url = "") {
+    if (!url.empty()) {
+        args.insert(args.begin(), {"--db", url});
+    }
+    return test::runProcess(test::builtProgram("tools/parlix-queue/parlix-queue"), args, dir.str());
+}
+
 class QueueToolTest : public ::testing::TestWithParam<std::string> {
 protected:
-    /// The tool on the file of the test's folder, or on a shared queue of its own.
-    test::ProcessResult tool(std::vector<std::string> args) {
-        if (GetParam() == "postgresql") {
-            args.insert(args.begin(), {"--db", url});
-        }
-        return test::runProcess(test::builtProgram("tools/parlix-queue/parlix-queue"), args,
-                                dir.str());
-    }
+    test::ProcessResult tool(std::vector<std::string> args) { return runTool(dir, args, url); }
     test::TempDir dir;
     std::string url = GetParam() == "postgresql" ? test::PgCluster::shared().newDatabase() : "";
 };
@@ -53,21 +54,12 @@ INSTANTIATE_TEST_SUITE_P(BothBackends, QueueToolTest, ::testing::Values("file", 
 
 TEST(QueueTool, BadInputIsReportedAndNothingIsHalfDone) {
     test::TempDir dir;
-    auto tool = [&](const std::vector<std::string>& args) {
-        return test::runProcess(test::builtProgram("tools/parlix-queue/parlix-queue"), args,
-                                dir.str());
-    };
-    ASSERT_EQ(tool({"create"}).exitCode, 0);
+    test::makeQueueDatabase(dir.str())->execute(
+        "CREATE TRIGGER refuse BEFORE INSERT ON MessageQueue WHEN NEW.Message = "
+        "'three' BEGIN SELECT RAISE(ABORT, 'refused here'); END");
     test::writeFile(dir / "bad.csv", "111,ok\n222,\"never closed\n");
     test::writeFile(dir / "short.csv", "111,ok\n222\n");
     test::writeFile(dir / "three.csv", "111,one\n222,two\n333,three\n");
-    {
-        Connection db;
-        db.openFile(dir.str() + "/SMSDB.MDB", kDatabasePassword);
-        db.execute(
-            "CREATE TRIGGER refuse BEFORE INSERT ON MessageQueue WHEN NEW.Message = "
-            "'three' BEGIN SELECT RAISE(ABORT, 'refused here'); END");
-    }
     // Refused input exits 2 naming what is wrong; a wrong command line exits 64.
     const std::tuple<std::vector<std::string>, int, const char*> cases[] = {
         {{"import", "bad.csv"}, 2, "line 2"},
@@ -82,12 +74,12 @@ TEST(QueueTool, BadInputIsReportedAndNothingIsHalfDone) {
         {{"enqueue", "1"}, 64, ""},
         {{}, 64, ""}};
     for (const auto& [args, code, mentions] : cases) {
-        auto r = tool(args);
+        auto r = runTool(dir, args);
         EXPECT_TRUE(r.exitCode == code && r.out.find(mentions) != std::string::npos &&
                     r.out.find("Secret-9") == std::string::npos)
             << r.exitCode << ": " << r.out;
     }
-    EXPECT_EQ(tool({"count", "--status", "Queued"}).out, "0\n");
+    EXPECT_EQ(runTool(dir, {"count", "--status", "Queued"}).out, "0\n");
 }
 
 }  // namespace
