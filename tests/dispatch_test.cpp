@@ -107,9 +107,9 @@ TEST_F(DispatchTest, TheBatchSenderWritesRecordsUploadsAndDebitsThePartsAndTheSe
               Value(id + "2TEXT2026-12-06 15:04:0515:04:05 " + id + "4TEXT2026-12-0615:04:05"));
 }
 
-// The batch sender needs ten characters of number; the single-file sender takes every number
-// as it is, and logs a batch that has nothing to upload.
-TEST_F(DispatchTest, ARowDiscardedIsDatedAndCarriesNoId) {
+// The batch sender needs ten characters of number; the single-file sender logs a batch that has
+// nothing to upload, and takes its batch size and every other number as it is.
+TEST_F(DispatchTest, ARowDiscardedIsDatedAndCarriesNoIdAndTheSingleFileSenderTakesAnyNumber) {
     f().setText("TXT_SENDERID", "ALPHA");
     enqueue(*db, "123456789", "nine digits");
     enqueue(*db, "1234567890", "ten digits");
@@ -127,6 +127,16 @@ TEST_F(DispatchTest, ARowDiscardedIsDatedAndCarriesNoId) {
     EXPECT_EQ(countExact(*db, "Discarded"), 4);
     EXPECT_TRUE(fx.uploader.requests.empty());
     EXPECT_EQ(fx.logLines().back(), "Sent: Failed 0 12/6/2026 3:04:05 PM");
+    enqueue(*db, Value(), "no number");
+    enqueue(*db, "12345", "short");
+    enqueueMany(148, "m");
+    tick();
+    EXPECT_EQ(countExact(*db, "Sent"), 1 + 50);
+    const std::string payload = payloadOf("demo_NWM.SMS");
+    EXPECT_TRUE(
+        payload.starts_with("#demo54321-261206-1504-2#TEXT\r\nno number\r\n12345#demo54321-"))
+        << payload.substr(0, 80);
+    EXPECT_TRUE(fx.uploader.requests.back().url.ends_with("_NWM"));
 }
 
 TEST_F(DispatchTest, TheRowTheBalanceCannotPayForIsNeitherSentNorCounted) {
@@ -163,19 +173,6 @@ TEST_F(DispatchTest, TwoThousandPartsEndABatchAndTheLastMessageMayPassIt) {
     EXPECT_TRUE(has(lastRequest(), "DebitSMS=2000&"));
     EXPECT_EQ(countExact(*db, "Queued"), 1);
     EXPECT_TRUE(payloadOf("demo_NWT.SMS").ends_with("yyy\r\n\r\n"));
-}
-
-TEST_F(DispatchTest, TheSingleFileSenderTakesItsBatchSizeAndWritesNumbersAsTheyAre) {
-    enqueue(*db, Value(), "no number");
-    enqueue(*db, "12345", "short");
-    enqueueMany(148, "m");
-    tick();
-    EXPECT_EQ(countExact(*db, "Sent"), 50);
-    const std::string payload = payloadOf("demo_NWM.SMS");
-    EXPECT_TRUE(
-        payload.starts_with("#demo54321-261206-1504-1#TEXT\r\nno number\r\n12345#demo54321-"))
-        << payload.substr(0, 80);
-    EXPECT_TRUE(fx.uploader.requests.back().url.ends_with("_NWM"));
 }
 
 TEST_F(DispatchTest, ADatabaseWriteFailingInsideATickLeavesEveryRowQueuedAndSendsNothing) {
