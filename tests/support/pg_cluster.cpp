@@ -33,7 +33,11 @@ std::string serverBinaries() {
 
 }  // namespace
 
-PgCluster::PgCluster(bool durable) : m_durable(durable) {
+// Under root the server runs as postgres, which need not reach a private $TMPDIR: its folder
+// then goes in /tmp, which every user can reach.
+PgCluster::PgCluster(bool durable)
+    : m_dir(::geteuid() == 0 ? "/tmp" : std::filesystem::temp_directory_path()),
+      m_durable(durable) {
     if (::geteuid() == 0) {
         // The server refuses to run as root: the folder becomes the postgres user's.
         const passwd* pg = ::getpwnam("postgres");

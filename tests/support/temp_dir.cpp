@@ -7,8 +7,8 @@
 
 namespace parlix::test {
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "parlix-test-XXXXXX").string();
+TempDir::TempDir(const std::filesystem::path& base) {
+    std::string pattern = (base / "parlix-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("cannot create a temporary folder");
     }
