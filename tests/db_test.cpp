@@ -279,15 +279,6 @@ TEST_F(DbTest, ATransactionOrTheSchemaIsWrittenWholeOrNotAtAll) {
     EXPECT_NO_THROW(queue.upgradeSchema());  // each statement's failure is its own
 }
 
-TEST(DbValue, IsANumberOnlyWhenItsWholeTextIsOne) {
-    const std::pair<Value, std::optional<double>> cases[] = {
-        {Value(2.5), 2.5}, {Value(" 3 "), 3},          {Value(4), 4},
-        {Value("3x"), {}}, {Value(" "), std::nullopt}, {Value(), std::nullopt}};
-    for (const auto& [value, number] : cases) {
-        EXPECT_EQ(value.toNumber(), number) << value.toText();
-    }
-}
-
 TEST(DbOpen, ConnectionTextsOpenTheFileWhateverTheCaseOfItsNameOrFailWithANumber) {
     test::TempDir dir;
     test::makeQueueDatabase(dir.str(), "SmsDb.Mdb");

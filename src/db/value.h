@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <variant>
 
@@ -23,8 +22,6 @@ public:
     bool isDouble() const { return std::holds_alternative<double>(m_v); }
     /// The value as text: null gives empty text, numbers their shortest decimal form.
     std::string toText() const;
-    /// The value as a number, when it is one or a text that reads wholly as one.
-    std::optional<double> toNumber() const;
 
     const std::string& text() const { return std::get<std::string>(m_v); }
     std::int64_t integer() const { return std::get<std::int64_t>(m_v); }
