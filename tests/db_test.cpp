@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "db/db_error.h"
@@ -205,6 +206,28 @@ TEST_P(QueueTest, TheInstallationNumberIsStoredOnceAndNeverTwoInstallationsOne) 
 
 INSTANTIATE_TEST_SUITE_P(BothBackends, QueueTest, ::testing::Values("file", "postgresql"),
                          [](const auto& p) { return p.param; });
+
+// A connection opened again, as after the server went away, ends its old session: reconnects
+// never pile up sessions on the server.
+TEST(PgConnectionTest, OpeningAgainLeavesOneSession) {
+    const std::string url = test::PgCluster::shared().newDatabase();
+    PgConnection admin(url, 10000);
+    PgConnection again(url, 10000);
+    admin.open();
+    for (int i = 0; i < 3; ++i) {
+        again.open();
+    }
+    std::int64_t sessions = 0;  // a session ends a moment after its connection closes
+    for (int i = 0; i < 200 && sessions != 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sessions = admin
+                       .run(
+                           "SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                           "current_database()")
+                       .integer(0, 0);
+    }
+    EXPECT_EQ(sessions, 2);
+}
 
 class DbTest : public ::testing::Test {
 protected:
