@@ -322,7 +322,9 @@ long crashRun(int run, test::GatewaySimProcess& sim) {
     EXPECT_TRUE(waitUntil(*restart, [&] { return waiting(*f.queue) == 0; })) << restart->output();
     EXPECT_EQ(terminate(*restart), 0) << restart->output();
     const Audit a = audit(*f.queue, sim.messages(), "k-");
-    EXPECT_EQ(a.receivedDistinct, m.rows) << "messages that never went out";
+    EXPECT_EQ(a.receivedDistinct, m.rows)
+        << "messages that never went out: " << test::Json(a.statuses).dump() << "\n"
+        << first->output() << restart->output();
     EXPECT_EQ(a.duplicates, 0);
     EXPECT_EQ(a.deletedNeverReceived, 0) << "lost: " << restart->output();
     return a.status("Deleted");

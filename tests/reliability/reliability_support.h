@@ -6,6 +6,7 @@
 #include <set>
 #include <string>
 
+#include "base/text.h"
 #include "db/connection.h"
 #include "db/message_queue.h"
 #include "db/open_database.h"
@@ -66,9 +67,14 @@ inline void enqueueNew(MessageQueue& queue, const std::string& prefix, int count
     queue.enqueueAll(rows);
 }
 
-/// Rows still to send: "Queued" or "Read".
+/// Rows still to send: "Queued" or "Read", counted by one statement. Two counts would miss the
+/// rows that a start moves from "Read" back to "Queued" between them.
 inline long waiting(MessageQueue& queue) {
-    return queue.count("Queued") + queue.count("Read");
+    long rows = 0;
+    for (const auto& [status, n] : queue.countByStatus()) {
+        rows += toLower(status) == "queued" || toLower(status) == "read" ? n : 0;
+    }
+    return rows;
 }
 
 /// "PRAGMA integrity_check" of a queue file, opened afresh.
