@@ -217,16 +217,14 @@ TEST(PgConnectionTest, OpeningAgainLeavesOneSession) {
     for (int i = 0; i < 3; ++i) {
         again.open();
     }
-    std::int64_t sessions = 0;  // a session ends a moment after its connection closes
-    for (int i = 0; i < 200 && sessions != 2; ++i) {
+    auto sessions = [&] {
+        return admin.run("SELECT count(*) FROM pg_stat_activity WHERE datname = current_database()")
+            .integer(0, 0);
+    };
+    for (int i = 0; i < 200 && sessions() != 2; ++i) {  // a session ends a moment after its close
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        sessions = admin
-                       .run(
-                           "SELECT count(*) FROM pg_stat_activity WHERE datname = "
-                           "current_database()")
-                       .integer(0, 0);
     }
-    EXPECT_EQ(sessions, 2);
+    EXPECT_EQ(sessions(), 2);
 }
 
 class DbTest : public ::testing::Test {

@@ -52,10 +52,9 @@ struct HttpDaemon {
         }
         return {r->status, Json::parse(r->body, nullptr, false), r->body};
     }
-    Reply post(const std::string& body, httplib::Headers headers = {},
-               const std::string& type = "application/json") {
+    Reply post(const std::string& body, httplib::Headers headers = {}) {
         headers.emplace("Authorization", "Bearer " + kToken);
-        return reply(client.Post("/v1/messages", headers, body, type.c_str()));
+        return reply(client.Post("/v1/messages", headers, body, "application/json"));
     }
     Reply get(const std::string& path, bool withToken = true) {
         return reply(client.Get(path, withToken
