@@ -189,6 +189,7 @@ TEST(Parlixd, ServesWithTheSavedLoginRereadsItsConfigurationStopsCleanlyAndLogsN
     const std::string out = d.output();
     d.signal(SIGINT);  // a terminal's and a service manager's stop together are one stop
     EXPECT_EQ(terminate(d), 0) << out;
+    EXPECT_TRUE(d.output().ends_with(" parlixd stopped\n")) << d.output();
     const Audit a = audit(*f.queue, sim.messages(), "term-");
     EXPECT_EQ(std::tuple(a.receivedDistinct, a.status("DelSent")), std::tuple(30, 30)) << out;
 
