@@ -59,6 +59,9 @@ protected:
         return q;
     }
     void exec(const std::string& sql) { file() ? void(db->execute(sql)) : void(admin->run(sql)); }
+    std::string field(const std::string& sql) {
+        return file() ? db->scalar(sql).toText() : admin->run(sql).at(0, 0).toText();
+    }
     void enqueue(const Value& mobile, const Value& message, const std::string& status) {
         const std::int64_t key = queue->enqueue(mobile, message);
         exec("UPDATE MessageQueue SET Status = '" + status + "' WHERE ID = " + std::to_string(key));
@@ -127,6 +130,9 @@ TEST_P(QueueTest, ABatchTakesQueuedRowsWholeAndSettlesOnlyItsOwn) {
     EXPECT_EQ(first.keys, std::vector<std::int64_t>{1});
     const std::vector<QueueRow> rows = queue->list("read", 1);
     EXPECT_EQ(rows.at(0).id, 1);
+    EXPECT_EQ(field("SELECT MessageID || SMSType || QDateTime || DelDate FROM MessageQueue WHERE "
+                    "ID = 1"),
+              "id1TEXT2026-12-06 15:04:0515:04:05");
     Batch second = queue->takeBatch(2, [](const std::vector<QueuedRow>& offer) {
         return std::vector<RowTaken>{{offer[0].key, Status::Read, "", "a", "", ""},
                                      {offer[1].key, Status::Read, "", "b", "", ""}};

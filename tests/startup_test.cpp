@@ -87,6 +87,7 @@ TEST(Startup, AnInterruptedBatchIsSentAgainOnlyWhenItCannotHaveReachedTheGateway
         {false, "", "Queued,Queued,Sent,Queued", "Interrupted batch: 2 messages back in the queue"},
         {false, names1, "Deleted,Queued,Sent,Queued", "Interrupted batch: " + reached + "Deleted|Interrupted batch: 1 messages back in the queue"},
         {false, "batch=b\nrows=2\n", "Deleted,Queued,Sent,Deleted", "Interrupted batch: 2 messages may have reached the gateway, marked Deleted"},
+        {false, "keys=10-1000011\n", "Deleted,Queued,Sent,Deleted", "Interrupted batch: 2 messages may have reached the gateway, marked Deleted"},  // too wide to read
         {false, "<folder>", "Deleted,Queued,Sent,Deleted", "Interrupted batch: 2 messages may have reached the gateway, marked Deleted|Interrupted batch: the batch marker stays: cannot remove"},
         {true, "", "Queued,Queued,Sent,Queued", "Exit: 2 messages back in the queue"},
         {true, names1, "Deleted,Queued,Sent,Queued", "Exit: " + reached + "Deleted|Exit: 1 messages back in the queue"}};

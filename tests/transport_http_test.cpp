@@ -87,6 +87,7 @@ TEST_F(CurlHttpClientTest, RepliesComeBackAsTextAndFailuresNameOnlyTheHost) {
         CurlHttpClient impatient(ui, HttpTimeouts{1000, fault[0] == 'r' ? 5000 : 300});
         const auto [code, what] = failureOf([&] { impatient.get(url(secret)); });
         EXPECT_TRUE(what.starts_with("transfer to " + sim.host() + " failed: " + detail)) << what;
+        EXPECT_EQ(what.find("larger") != std::string::npos, *detail != '\0') << what;
         EXPECT_EQ(what.find("secret"), std::string::npos) << what;
         EXPECT_EQ(code == 28, fault[0] == 'd');  // CURLE_OPERATION_TIMEDOUT
         sim.post("/_sim/faults/clear");
